@@ -1,0 +1,111 @@
+# The native build: product + simulated Windows, tests, tools, benchmarks,
+# and the two MinGW builds as external projects that use the tools.
+include(ExternalProject)
+enable_testing()
+
+find_package(ZLIB REQUIRED)
+find_package(GTest REQUIRED)
+find_package(benchmark QUIET)
+find_package(Threads REQUIRED)
+
+set(VORN_WARNINGS -Wall -Wextra -Wno-unused-parameter -Wno-missing-field-initializers -Wno-format-truncation)
+
+
+file(GLOB VORN_SIM_SOURCES CONFIGURE_DEPENDS sim/*.cpp)
+add_library(vornsim STATIC ${VORN_SIM_SOURCES})
+target_include_directories(vornsim PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(vornsim PRIVATE ${VORN_CHARSET_FLAGS} ${VORN_WARNINGS})
+target_link_libraries(vornsim PUBLIC vorntoolcommon)
+
+list(FILTER VORN_PRODUCT_SOURCES EXCLUDE REGEX "payload/voz\\.cpp$")
+add_library(vornproduct STATIC ${VORN_PRODUCT_SOURCES})
+target_include_directories(vornproduct PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(vornproduct PRIVATE ${VORN_CHARSET_FLAGS} ${VORN_WARNINGS} -fno-exceptions -fno-rtti)
+target_link_libraries(vornproduct PUBLIC vornsim ZLIB::ZLIB)
+
+# Host code shared by the tools and the simulation: MD5, the archive format.
+file(GLOB VORN_TOOL_COMMON CONFIGURE_DEPENDS tools/common/*.cpp)
+if(EXISTS ${CMAKE_SOURCE_DIR}/payload/voz.cpp)
+  list(APPEND VORN_TOOL_COMMON payload/voz.cpp)
+endif()
+add_library(vorntoolcommon STATIC ${VORN_TOOL_COMMON})
+target_include_directories(vorntoolcommon PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(vorntoolcommon PRIVATE ${VORN_CHARSET_FLAGS} ${VORN_WARNINGS})
+target_link_libraries(vorntoolcommon PUBLIC ZLIB::ZLIB)
+
+
+foreach(tool voz mkpayload mkicon)
+  if(EXISTS ${CMAKE_SOURCE_DIR}/tools/${tool}.cpp)
+    add_executable(${tool} tools/${tool}.cpp)
+    target_compile_options(${tool} PRIVATE ${VORN_CHARSET_FLAGS} ${VORN_WARNINGS})
+    target_link_libraries(${tool} PRIVATE vorntoolcommon)
+  endif()
+endforeach()
+
+# Unit tests on the simulated Windows.
+file(GLOB VORN_UNIT_TESTS CONFIGURE_DEPENDS tests/unit/*.cpp)
+add_executable(unit_tests ${VORN_UNIT_TESTS})
+target_compile_options(unit_tests PRIVATE ${VORN_CHARSET_FLAGS} -Wall -Wno-unused-parameter)
+target_link_libraries(unit_tests PRIVATE vornproduct GTest::gtest GTest::gtest_main Threads::Threads)
+include(GoogleTest)
+gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
+
+# The platform contract suite, simulated side.
+file(GLOB VORN_CONTRACT_TESTS CONFIGURE_DEPENDS tests/contract/*.cpp)
+add_executable(contract_sim ${VORN_CONTRACT_TESTS})
+target_compile_options(contract_sim PRIVATE ${VORN_CHARSET_FLAGS} -Wall -Wno-unused-parameter)
+target_link_libraries(contract_sim PRIVATE vornsim)
+add_test(NAME contract.sim COMMAND contract_sim)
+set_tests_properties(contract.sim PROPERTIES LABELS contract)
+
+if(benchmark_FOUND)
+  file(GLOB VORN_BENCH CONFIGURE_DEPENDS bench/*.cpp)
+  if(VORN_BENCH)
+    add_executable(vorn_bench ${VORN_BENCH})
+    target_compile_options(vorn_bench PRIVATE ${VORN_CHARSET_FLAGS})
+    target_link_libraries(vorn_bench PRIVATE vornproduct vorntoolcommon benchmark::benchmark Threads::Threads)
+  endif()
+endif()
+
+# The two Windows builds.  win64 first: its setupw64.exe goes into the payload
+# that both full setups carry.
+if(NOT (TARGET mkpayload AND TARGET voz AND TARGET mkicon))
+  message(WARNING "archive tools missing: the Windows builds are skipped")
+  return()
+endif()
+set(VORN_WIN_ARGS
+  -DVORN_PAYLOAD_DIR=${VORN_PAYLOAD_DIR}
+  -DVORN_MKPAYLOAD=$<TARGET_FILE:mkpayload>
+  -DVORN_VOZ=$<TARGET_FILE:voz>
+  -DVORN_MKICON=$<TARGET_FILE:mkicon>
+  -DCMAKE_BUILD_TYPE=MinSizeRel)
+ExternalProject_Add(win64
+  SOURCE_DIR ${CMAKE_SOURCE_DIR}
+  BINARY_DIR ${CMAKE_BINARY_DIR}/win64
+  CMAKE_ARGS -DVORN_TARGET=win64
+             -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/toolchain-x86_64-mingw.cmake
+             ${VORN_WIN_ARGS}
+  INSTALL_COMMAND ""
+  BUILD_ALWAYS ON
+  DEPENDS mkpayload voz mkicon)
+ExternalProject_Add(win32
+  SOURCE_DIR ${CMAKE_SOURCE_DIR}
+  BINARY_DIR ${CMAKE_BINARY_DIR}/win32
+  CMAKE_ARGS -DVORN_TARGET=win32
+             -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/toolchain-i686-mingw.cmake
+             -DVORN_PAYLOAD_FILE=${CMAKE_BINARY_DIR}/win64/payload.voz
+             ${VORN_WIN_ARGS}
+  INSTALL_COMMAND ""
+  BUILD_ALWAYS ON
+  DEPENDS win64 mkicon)
+
+set(VORN_WIN32_EXE ${CMAKE_BINARY_DIR}/win32/vornsetup.exe)
+set(VORN_WIN64_EXE ${CMAKE_BINARY_DIR}/win64/vornsetup64.exe)
+set(VORN_SETUPW64_EXE ${CMAKE_BINARY_DIR}/win64/setupw64.exe)
+set(VORN_CONTRACT64_EXE ${CMAKE_BINARY_DIR}/win64/contract64.exe)
+
+add_test(NAME static.win32 COMMAND ${CMAKE_SOURCE_DIR}/tests/static/check_pe.sh ${VORN_WIN32_EXE} pe32)
+add_test(NAME static.win64 COMMAND ${CMAKE_SOURCE_DIR}/tests/static/check_pe.sh ${VORN_WIN64_EXE} pe32+)
+set_tests_properties(static.win32 static.win64 PROPERTIES LABELS static)
+
+include(${CMAKE_SOURCE_DIR}/tests/wine/wine_tests.cmake OPTIONAL)

@@ -1,0 +1,41 @@
+// The payload: opening the archive resource, unpacking and verifying
+// archives, the file primitives shared by the placement steps, and the
+// placement of the program files.
+#pragma once
+
+#include "platform/win32.h"
+
+enum { kDigestChars = 34 };  // 32 hex characters and two zero bytes
+
+enum { kPlaceUnpack = 1, kPlaceReplace = 2 };
+
+// Locks the "VOZ"/"TAVKVOZ" resource and allocates the 2 MiB work buffer;
+// true when both are there.
+bool OpenPayload(void);
+void ClosePayload(void);
+
+// Upper-case hexadecimal MD5 of a byte range; all zero when advapi32's MD5
+// functions are not available.
+void DigestHex(const void* bytes, DWORD cbBytes, char out[kDigestChars]);
+// Digest of a whole file; returns the bytes read (0 when it cannot be opened).
+DWORD FileDigest(LPCSTR path, char out[kDigestChars]);
+
+// 0 when the file is absent or deleted, -1 when it exists and stays.
+int DeleteIfPresent(LPCSTR path);
+// Moves a file that cannot be deleted to a spare name; 0 or -1.
+int RenameAside(LPCSTR path);
+
+// Unpacks every member into the installation directory; true when all were written.
+bool ExtractArchive(const BYTE* archive, BYTE* workArea);
+// Compares every member with the installed file; returns the members that passed.
+int VerifyArchive(const BYTE* archive, char* failures, LPCSTR exclusions);
+void ExtractArchiveFile(LPCSTR path);
+void RestoreUserData(void);
+
+// WOW64 file-system redirection off and back on (no-ops where it does not exist).
+PVOID DisableFsRedirection(void);
+void RestoreFsRedirection(PVOID token);
+
+void PlaceProgramFiles(int pass);
+void CopyIntoPlace(LPCSTR source, LPCSTR target);
+void PatchVersionText(LPCSTR path);

@@ -1,0 +1,41 @@
+// The one platform header of the product.  On Windows it is the SDK; on the
+// build host it is the simulated Windows machine that the tests drive.
+#pragma once
+
+#ifdef _WIN32
+#ifndef WINVER
+#define WINVER 0x0601
+#endif
+#ifndef _WIN32_WINNT
+#define _WIN32_WINNT 0x0601
+#endif
+#include <windows.h>
+#include <imm.h>
+#include <aclapi.h>
+#include <shlobj.h>
+// Wide literal in a form that compiles on both sides.
+#define WSZ(s) L##s
+#else
+#include "sim/winapi.h"
+#define WSZ(s) u##s
+#endif
+
+#include <stddef.h>
+#include <stdio.h>
+#include <string.h>
+
+// The payload digest functions of advapi32 are exported but not declared by
+// the SDK; this is their documented context layout.
+struct VORN_MD5_CTX {
+    ULONG i[2];
+    ULONG buf[4];
+    unsigned char in[64];
+    unsigned char digest[16];
+};
+typedef void(WINAPI* VORN_MD5INIT)(VORN_MD5_CTX*);
+typedef void(WINAPI* VORN_MD5UPDATE)(VORN_MD5_CTX*, const unsigned char*, unsigned int);
+typedef void(WINAPI* VORN_MD5FINAL)(VORN_MD5_CTX*);
+
+// Looked up at run time: Windows XP 32-bit has neither.
+typedef BOOL(WINAPI* VORN_WOW64DISABLE)(PVOID*);
+typedef BOOL(WINAPI* VORN_WOW64REVERT)(PVOID);

@@ -1,0 +1,168 @@
+// The install context, the installation directory, the Windows version and
+// the path record "vornpath.voh" through which a later setup finds this one.
+#include "setup/context.h"
+
+#include "setup/texts.h"
+
+InstallContext g_ctx;
+
+void ResetInstallContext(void) { memset(&g_ctx, 0, sizeof(g_ctx)); }
+
+void CopyText(char* dst, size_t cbDst, LPCSTR src) {
+    if (cbDst == 0) return;
+    snprintf(dst, cbDst, "%s", src ? src : "");
+}
+
+void EnsureTrailingBackslash(char* dir, size_t cbDir) {
+    size_t n = strlen(dir);
+    if (n > 0 && dir[n - 1] != '\\' && n + 1 < cbDir) {
+        dir[n] = '\\';
+        dir[n + 1] = 0;
+    }
+}
+
+bool FormatPath(char* out, size_t cbOut, LPCSTR format, LPCSTR a, LPCSTR b) {
+    int n = snprintf(out, cbOut, format, a, b);
+    if (n < 0 || (size_t)n >= cbOut) {
+        // A cut path would name another file: use none.
+        if (cbOut) out[0] = 0;
+        return false;
+    }
+    return true;
+}
+
+void FetchSystemDirectory(void) {
+    UINT n = GetSystemDirectoryA(g_ctx.systemDir, sizeof(g_ctx.systemDir));
+    if (n == 0 || n >= sizeof(g_ctx.systemDir)) g_ctx.systemDir[0] = 0;
+}
+
+void FetchWindowsDirectory(void) {
+    UINT n = GetWindowsDirectoryA(g_ctx.windowsDir, sizeof(g_ctx.windowsDir));
+    if (n == 0 || n >= sizeof(g_ctx.windowsDir)) g_ctx.windowsDir[0] = 0;
+}
+
+// Opens the path as a directory would be opened; files answer true as well.
+bool DirectoryExists(LPCSTR path) {
+    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(h);
+    return true;
+}
+
+LPCSTR ResolveInstallDirectory(void) {
+    char* dir = g_ctx.installDir;
+    if (dir[1] == ':' && dir[2] == '\\') return dir;
+
+    memset(dir, 0, sizeof(g_ctx.installDir));
+    char shell[MAX_PATH + 1] = {0};
+    if (SHGetSpecialFolderPathA(NULL, shell, CSIDL_PROGRAM_FILES, FALSE))
+        CopyText(dir, sizeof(g_ctx.installDir), shell);
+    else
+        CopyText(dir, sizeof(g_ctx.installDir), DEFAULT_PROGRAM_FILES);
+
+    // "C:\Program Files (x86)" -> "C:\Program Files"
+    char* paren = strchr(dir, '(');
+    if (paren) {
+        *paren = 0;
+        size_t n = strlen(dir);
+        while (n > 0 && dir[n - 1] == ' ') dir[--n] = 0;
+    }
+    if (!DirectoryExists(dir)) CopyText(dir, sizeof(g_ctx.installDir), DEFAULT_PROGRAM_FILES);
+
+    EnsureTrailingBackslash(dir, sizeof(g_ctx.installDir));
+    size_t n = strlen(dir);
+    if (n + strlen(INSTALL_SUBDIR) < sizeof(g_ctx.installDir))
+        CopyText(dir + n, sizeof(g_ctx.installDir) - n, INSTALL_SUBDIR);
+    else
+        CopyText(dir, sizeof(g_ctx.installDir), DEFAULT_PROGRAM_FILES "\\" INSTALL_SUBDIR);
+    return dir;
+}
+
+bool Is64BitWindows(void) {
+    g_ctx.windowsMajor = 0;
+    OSVERSIONINFOA info;
+    memset(&info, 0, sizeof(info));
+    info.dwOSVersionInfoSize = 156;  // OSVERSIONINFOEXA: accepted by every NT version
+    if (!GetVersionExA(&info)) {
+        info.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
+        if (!GetVersionExA(&info)) info.dwMajorVersion = 0;
+    }
+    g_ctx.windowsMajor = info.dwMajorVersion;
+    if (g_ctx.windowsMajor <= 5) return false;  // XP x64 and Server 2003 x64 count as 32-bit
+    WowDirectory(g_ctx.wowDir, sizeof(g_ctx.wowDir));
+    return g_ctx.wowDir[0] != 0 && DirectoryExists(g_ctx.wowDir);
+}
+
+void WowDirectory(char* out, size_t cbOut) {
+    char windows[100];
+    UINT n = GetWindowsDirectoryA(windows, sizeof(windows));
+    if (n == 0 || n >= sizeof(windows)) {
+        if (cbOut) out[0] = 0;
+        return;
+    }
+    FormatPath(out, cbOut, FMT_WOW_DIR, windows);
+}
+
+void FirstFixedDrive(char* out, size_t cbOut) {
+    char root[4] = "g:\\";
+    if (cbOut) out[0] = 0;
+    for (char letter = 'g'; letter >= 'c'; letter--) {
+        root[0] = letter;
+        if (GetDriveTypeA(root) == DRIVE_FIXED) {
+            FormatPath(out, cbOut, FMT_DRIVE_DIR, root);
+            return;
+        }
+    }
+}
+
+// Writes the installation directory, without terminator, to `path`.
+static void WriteRecordFile(LPCSTR path) {
+    HFILE f = _lcreat(path, 0);
+    if (f == HFILE_ERROR) return;
+    _lwrite(f, g_ctx.installDir, (UINT)strlen(g_ctx.installDir));
+    _lclose(f);
+}
+
+void WritePathRecord(void) {
+    char path[MAX_PATH];
+    FetchWindowsDirectory();
+    EnsureTrailingBackslash(g_ctx.installDir, sizeof(g_ctx.installDir));
+    if (g_ctx.windowsDir[0] && FormatPath(path, sizeof(path), FMT_PATH_RECORD, g_ctx.windowsDir))
+        WriteRecordFile(path);
+    FetchSystemDirectory();
+    if (g_ctx.windowsMajor < 6) return;
+
+    // Without a fixed drive the second record would land in the current
+    // directory under a bare name; nothing reads it, so it is skipped.
+    char drive[32];
+    FirstFixedDrive(drive, sizeof(drive));
+    if (!drive[0]) return;
+    CreateDirectoryA(drive, NULL);
+    if (FormatPath(path, sizeof(path), FMT_DRIVE_RECORD, drive)) WriteRecordFile(path);
+}
+
+void ReadPathRecord(char* target, size_t cbTarget) {
+    char windows[kDirChars];
+    char path[MAX_PATH];
+    if (cbTarget == 0) return;
+    UINT n = GetWindowsDirectoryA(windows, sizeof(windows));
+    if (n == 0 || n >= sizeof(windows)) return;
+    if (!FormatPath(path, sizeof(path), FMT_PATH_RECORD, windows)) return;
+    HFILE f = _lopen(path, OF_READ);
+    if (f == HFILE_ERROR) return;
+    UINT got = _lread(f, target, (UINT)(cbTarget - 1));
+    if (got == (UINT)HFILE_ERROR) got = 0;
+    target[got] = 0;
+    _lclose(f);
+}
+
+int ShowFailureA(LPCSTR text, LPCSTR title) {
+    g_ctx.reportedFailures++;
+    return MessageBoxA(NULL, text, title, MB_OK);
+}
+
+int ShowFailureW(LPCWSTR text, LPCWSTR title) {
+    g_ctx.reportedFailures++;
+    return MessageBoxW(NULL, text, title, MB_OK);
+}

@@ -1,0 +1,97 @@
+// The install context: the one process-wide record every step works on, and
+// the setup driver's operations (run modes, paths, the install sequence).
+#pragma once
+
+#include "platform/win32.h"
+
+enum {
+    kRunInteractive = 2,
+    kRunSilent = 3,
+    kCommandNone = 0,
+    kCommandRegister = 5,
+    kBackupNone = 0,
+    kBackupDone = 1,
+    kBackupKeep = 2,
+};
+
+// Exit codes of the silent install (the other modes always exit 0).
+enum {
+    kExitOk = 0,
+    kExitStepFailed = 2,      // the sequence ran to its end, but a step reported a failure
+    kExitImeLocked = 3,       // stopped before placing anything: the old input method is locked
+    kExitNoPayload = 4,       // the payload resource or the work buffer could not be had
+    kExitNotAdministrator = 5 // the rights check failed; nothing was installed
+};
+
+enum { kDirChars = 200, kPrevDirChars = 256, kWowDirChars = 224, kWorkBufferBytes = 2097152 };
+
+struct InstallContext {
+    char installDir[kDirChars];   // ends in "\" once resolved
+    char previousDir[kPrevDirChars];
+    char systemDir[kDirChars];    // no trailing "\"
+    char windowsDir[kDirChars];   // no trailing "\"
+    char wowDir[kWowDirChars];    // windowsDir + "\syswow64"
+    DWORD windowsMajor;           // 0 until detected
+    UINT oemCodePage;
+    int runState;
+    int commandMode;
+    int backupState;
+    BYTE windowMode;
+    BYTE skinChoice;
+    int oldImeInUse;
+    int registrationResult;
+    int currentPage;
+    HINSTANCE instance;
+    HWND setupWindow;
+
+    // Payload archive (locked resource bytes; not owned) and the work buffer.
+    const BYTE* payload;
+    DWORD payloadBytes;           // 0 when unknown
+    HGLOBAL payloadResource;
+    HGLOBAL workMemory;
+    BYTE* workBuffer;
+
+    // Outcome of the run, for the silent install's exit code.
+    int reportedFailures;         // failure messages shown by the steps
+    int sequenceStopped;          // the sequence ended early (locked input method)
+};
+
+extern InstallContext g_ctx;
+
+// Zero-fills the context (process start; tests between cases).
+void ResetInstallContext(void);
+
+// Process entry: the three run modes.  Returns the process exit code.
+int SetupMain(HINSTANCE instance, LPCSTR commandLine, int showCommand);
+
+// True when `word` occurs in `text`; upper-case ASCII letters of `text`
+// match their lower-case forms.  `word` is lower case.
+bool ContainsWord(LPCSTR text, LPCSTR word);
+
+// True when the program lacks the rights it needs (Vista and later).
+bool AdministratorCheck(void);
+
+// Paths and Windows version.
+LPCSTR ResolveInstallDirectory(void);
+bool DirectoryExists(LPCSTR path);
+bool Is64BitWindows(void);
+void WowDirectory(char* out, size_t cbOut);
+void FirstFixedDrive(char* out, size_t cbOut);  // "d:\vornhu\" or ""
+void WritePathRecord(void);
+void ReadPathRecord(char* target, size_t cbTarget);
+void FetchSystemDirectory(void);
+void FetchWindowsDirectory(void);
+
+// Copies `src` into `dst` of `cbDst` bytes, cut to fit; always terminated.
+void CopyText(char* dst, size_t cbDst, LPCSTR src);
+// Appends "\" unless the text is empty or already ends in one.
+void EnsureTrailingBackslash(char* dir, size_t cbDir);
+// Forms "dir\name"-style paths; false (and an empty result) when cut.
+bool FormatPath(char* out, size_t cbOut, LPCSTR format, LPCSTR a, LPCSTR b = NULL);
+
+void RunInstallSequence(void);
+
+// Failure messages of the install steps: shown exactly like MessageBoxA/W
+// with no owner and MB_OK, and counted for the silent install's exit code.
+int ShowFailureA(LPCSTR text, LPCSTR title);
+int ShowFailureW(LPCWSTR text, LPCWSTR title);

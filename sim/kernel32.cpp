@@ -1,0 +1,738 @@
+// kernel32 of the simulated machine: files, directories, version, resources,
+// memory and processes, with the error codes Windows gives.
+#include <stdlib.h>
+#include <string.h>
+
+#include <ctype.h>
+
+#include <algorithm>
+#include <map>
+
+#include "platform/win32.h"
+#include "sim/machine.h"
+
+using sim::Current;
+using sim::FileEntry;
+using sim::Machine;
+
+namespace {
+
+struct OpenFile {
+    std::string key;
+    size_t pos = 0;
+    bool read = false, write = false;
+    bool dir = false;
+    bool used = false;
+};
+std::vector<OpenFile> g_open;  // index + 1 is the HFILE; HANDLE is index + 0x1000
+
+struct FindState {
+    std::vector<std::string> names;
+    std::vector<const FileEntry*> entries;
+    size_t next = 0;
+    bool used = false;
+};
+std::vector<FindState> g_finds;
+
+int NewHandle(const std::string& key, bool read, bool write, bool dir) {
+    for (size_t i = 0; i < g_open.size(); i++)
+        if (!g_open[i].used) {
+            g_open[i] = OpenFile();
+            g_open[i].key = key;
+            g_open[i].read = read;
+            g_open[i].write = write;
+            g_open[i].dir = dir;
+            g_open[i].used = true;
+            return (int)i + 1;
+        }
+    OpenFile f;
+    f.key = key;
+    f.read = read;
+    f.write = write;
+    f.dir = dir;
+    f.used = true;
+    g_open.push_back(f);
+    return (int)g_open.size();
+}
+
+OpenFile* Handle(int h) {
+    if (h < 1 || (size_t)h > g_open.size() || !g_open[h - 1].used) return nullptr;
+    return &g_open[h - 1];
+}
+
+int FromHandle(HANDLE h) { return (int)((intptr_t)h - 0x1000 + 1); }
+HANDLE ToHandle(int h) { return (HANDLE)(intptr_t)(h - 1 + 0x1000); }
+
+DWORD Fail(DWORD code) {
+    Current().lastError = code;
+    return code;
+}
+
+std::string ParentKey(const std::string& key) {
+    size_t cut = key.rfind('\\');
+    if (cut == std::string::npos) return std::string();
+    if (cut == 2) return key.substr(0, 3);  // "C:\"
+    return key.substr(0, cut);
+}
+
+bool IsRoot(const std::string& key) { return key.size() == 3 && key[1] == ':'; }
+
+FileEntry* Find(const std::string& key) {
+    auto it = Current().files.find(key);
+    return it == Current().files.end() ? nullptr : &it->second;
+}
+
+// True when writes into `key` or any directory above it are refused.
+bool WritesDenied(const std::string& key) {
+    std::string k = key;
+    while (!k.empty()) {
+        FileEntry* e = Find(k);
+        if (e && e->denyWrites) return true;
+        if (IsRoot(k)) break;
+        k = ParentKey(k);
+    }
+    return false;
+}
+
+// Resolves `path` for an operation: sets the error for a bad path or a
+// missing parent and returns "" then.
+std::string Target(LPCSTR path, std::string* display = nullptr) {
+    if (!path) {
+        Fail(ERROR_INVALID_PARAMETER);
+        return std::string();
+    }
+    if (!*path) {
+        Fail(ERROR_PATH_NOT_FOUND);
+        return std::string();
+    }
+    std::string key = Current().Resolve(path, display);
+    if (key.empty()) {
+        Fail(ERROR_INVALID_NAME);
+        return std::string();
+    }
+    if (!IsRoot(key)) {
+        FileEntry* parent = Find(ParentKey(key));
+        if (!parent || !parent->dir) {
+            Fail(ERROR_PATH_NOT_FOUND);
+            return std::string();
+        }
+    }
+    return key;
+}
+
+bool OpenForRead(FileEntry* e) {
+    if (e->noAccess) return Fail(ERROR_ACCESS_DENIED), false;
+    if (e->locked) return Fail(ERROR_SHARING_VIOLATION), false;
+    return true;
+}
+
+bool CanReplace(FileEntry* e, const std::string& key) {
+    if (e->dir) return Fail(ERROR_ACCESS_DENIED), false;
+    if (e->locked || e->loaded) return Fail(ERROR_SHARING_VIOLATION), false;
+    if ((e->attributes & FILE_ATTRIBUTE_READONLY) || e->noAccess) return Fail(ERROR_ACCESS_DENIED), false;
+    if (WritesDenied(key)) return Fail(ERROR_ACCESS_DENIED), false;
+    return true;
+}
+
+FileEntry& CreateEntry(const std::string& key, const std::string& display) {
+    FileEntry& e = Current().files[key];
+    e = FileEntry();
+    e.path = display;
+    return e;
+}
+
+}  // namespace
+
+DWORD GetLastError(void) { return Current().lastError; }
+void SetLastError(DWORD code) { Current().lastError = code; }
+
+HFILE _lopen(LPCSTR path, int mode) {
+    Machine& m = Current();
+    std::string key = Target(path);
+    if (key.empty()) return HFILE_ERROR;
+    if (m.Fault("_lopen")) return Fail(ERROR_ACCESS_DENIED), HFILE_ERROR;
+    FileEntry* e = Find(key);
+    if (!e) return Fail(ERROR_FILE_NOT_FOUND), HFILE_ERROR;
+    if (e->dir) return Fail(ERROR_ACCESS_DENIED), HFILE_ERROR;
+    if (!OpenForRead(e)) return HFILE_ERROR;
+    int access = mode & 3;
+    bool write = access == OF_WRITE || access == OF_READWRITE;
+    if (write && !CanReplace(e, key)) return HFILE_ERROR;
+    m.lastError = 0;
+    return NewHandle(key, access != OF_WRITE, write, false);
+}
+
+HFILE _lcreat(LPCSTR path, int attributes) {
+    Machine& m = Current();
+    std::string display;
+    std::string key = Target(path, &display);
+    if (key.empty()) return HFILE_ERROR;
+    if (m.Fault("_lcreat")) return Fail(ERROR_ACCESS_DENIED), HFILE_ERROR;
+    FileEntry* e = Find(key);
+    if (e) {
+        if (!CanReplace(e, key)) return HFILE_ERROR;
+        e->data.clear();
+    } else {
+        if (WritesDenied(ParentKey(key))) return Fail(ERROR_ACCESS_DENIED), HFILE_ERROR;
+        e = &CreateEntry(key, display);
+    }
+    e->attributes = (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) | FILE_ATTRIBUTE_ARCHIVE;
+    m.lastError = 0;
+    return NewHandle(key, true, true, false);
+}
+
+UINT _lread(HFILE file, LPVOID buffer, UINT bytes) {
+    Machine& m = Current();
+    OpenFile* f = Handle(file);
+    if (!f || !f->read) return Fail(ERROR_INVALID_HANDLE), (UINT)HFILE_ERROR;
+    FileEntry* e = Find(f->key);
+    if (!e) return Fail(ERROR_INVALID_HANDLE), (UINT)HFILE_ERROR;
+    if (e->unreadable || m.Fault("_lread")) return Fail(ERROR_ACCESS_DENIED), (UINT)HFILE_ERROR;
+    size_t avail = f->pos < e->data.size() ? e->data.size() - f->pos : 0;
+    size_t n = std::min<size_t>(avail, bytes);
+    if (n) memcpy(buffer, e->data.data() + f->pos, n);
+    f->pos += n;
+    return (UINT)n;
+}
+
+UINT _lwrite(HFILE file, LPCSTR buffer, UINT bytes) {
+    Machine& m = Current();
+    OpenFile* f = Handle(file);
+    if (!f || !f->write) return Fail(ERROR_INVALID_HANDLE), (UINT)HFILE_ERROR;
+    FileEntry* e = Find(f->key);
+    if (!e) return Fail(ERROR_INVALID_HANDLE), (UINT)HFILE_ERROR;
+    UINT n = bytes;
+    if (m.Fault("_lwrite")) {
+        n = bytes / 2;  // a full disk: part of the data reaches it
+        Fail(ERROR_DISK_FULL);
+    }
+    if (f->pos + n > e->data.size()) e->data.resize(f->pos + n);
+    if (n) memcpy(e->data.data() + f->pos, buffer, n);
+    f->pos += n;
+    return n;
+}
+
+LONG _llseek(HFILE file, LONG offset, int origin) {
+    OpenFile* f = Handle(file);
+    if (!f) return Fail(ERROR_INVALID_HANDLE), (LONG)HFILE_ERROR;
+    FileEntry* e = Find(f->key);
+    if (!e) return Fail(ERROR_INVALID_HANDLE), (LONG)HFILE_ERROR;
+    long long base = origin == FILE_BEGIN ? 0 : origin == FILE_CURRENT ? (long long)f->pos : (long long)e->data.size();
+    long long pos = base + offset;
+    if (pos < 0) return Fail(ERROR_INVALID_PARAMETER), (LONG)HFILE_ERROR;
+    f->pos = (size_t)pos;
+    return (LONG)pos;
+}
+
+HFILE _lclose(HFILE file) {
+    OpenFile* f = Handle(file);
+    if (!f) return Fail(ERROR_INVALID_HANDLE), HFILE_ERROR;
+    f->used = false;
+    return 0;
+}
+
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD flags,
+                   HANDLE) {
+    (void)share;
+    Machine& m = Current();
+    std::string display;
+    std::string key = Target(name, &display);
+    if (key.empty()) return INVALID_HANDLE_VALUE;
+    if (m.Fault("CreateFileA")) return Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
+    FileEntry* e = Find(key);
+    bool wantWrite = (access & (GENERIC_WRITE | GENERIC_ALL)) != 0;
+    if (e && e->dir) {
+        if (!(flags & FILE_FLAG_BACKUP_SEMANTICS)) return Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
+        if (disposition == CREATE_NEW) return Fail(ERROR_FILE_EXISTS), INVALID_HANDLE_VALUE;
+        m.lastError = 0;
+        return ToHandle(NewHandle(key, true, false, true));
+    }
+    if (!e) {
+        if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING)
+            return Fail(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE;
+        if (WritesDenied(ParentKey(key))) return Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
+        e = &CreateEntry(key, display);
+        m.lastError = 0;
+        return ToHandle(NewHandle(key, (access & GENERIC_READ) != 0, wantWrite, false));
+    }
+    if (disposition == CREATE_NEW) return Fail(ERROR_FILE_EXISTS), INVALID_HANDLE_VALUE;
+    if (!OpenForRead(e)) return INVALID_HANDLE_VALUE;
+    if (wantWrite && !CanReplace(e, key)) return INVALID_HANDLE_VALUE;
+    if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) e->data.clear();
+    m.lastError = (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) ? ERROR_ALREADY_EXISTS : 0;
+    return ToHandle(NewHandle(key, (access & (GENERIC_READ | GENERIC_ALL)) != 0, wantWrite, false));
+}
+
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, void*) {
+    UINT n = _lread(FromHandle(file), buffer, toRead);
+    if (n == (UINT)HFILE_ERROR) {
+        if (read) *read = 0;
+        return FALSE;
+    }
+    if (read) *read = n;
+    return TRUE;
+}
+
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, void*) {
+    UINT n = _lwrite(FromHandle(file), (LPCSTR)buffer, toWrite);
+    if (n == (UINT)HFILE_ERROR) {
+        if (written) *written = 0;
+        return FALSE;
+    }
+    if (written) *written = n;
+    return n == toWrite;
+}
+
+DWORD GetFileSize(HANDLE file, LPDWORD high) {
+    OpenFile* f = Handle(FromHandle(file));
+    if (high) *high = 0;
+    if (!f) return Fail(ERROR_INVALID_HANDLE), (DWORD)-1;
+    FileEntry* e = Find(f->key);
+    return e ? (DWORD)e->data.size() : 0;
+}
+
+BOOL CloseHandle(HANDLE h) {
+    int idx = FromHandle(h);
+    OpenFile* f = Handle(idx);
+    if (!f) return Fail(ERROR_INVALID_HANDLE), FALSE;
+    f->used = false;
+    return TRUE;
+}
+
+BOOL CopyFileA(LPCSTR existing, LPCSTR target, BOOL failIfExists) {
+    Machine& m = Current();
+    std::string srcKey = Target(existing);
+    if (srcKey.empty()) return FALSE;
+    FileEntry* src = Find(srcKey);
+    if (!src) return Fail(ERROR_FILE_NOT_FOUND), FALSE;
+    if (src->dir) return Fail(ERROR_ACCESS_DENIED), FALSE;
+    if (!OpenForRead(src)) return FALSE;
+    if (src->unreadable) return Fail(ERROR_ACCESS_DENIED), FALSE;
+    std::string display;
+    std::string dstKey = Target(target, &display);
+    if (dstKey.empty()) return FALSE;
+    if (m.Fault("CopyFileA")) return Fail(ERROR_ACCESS_DENIED), FALSE;
+    FileEntry* dst = Find(dstKey);
+    if (dst == src) return Fail(ERROR_SHARING_VIOLATION), FALSE;
+    if (dst) {
+        if (failIfExists) return Fail(ERROR_FILE_EXISTS), FALSE;
+        if (!CanReplace(dst, dstKey)) return FALSE;
+    } else if (WritesDenied(ParentKey(dstKey))) {
+        return Fail(ERROR_ACCESS_DENIED), FALSE;
+    }
+    sim::Bytes data = src->data;
+    DWORD attributes = src->attributes | FILE_ATTRIBUTE_ARCHIVE;
+    FileEntry& out = dst ? *dst : CreateEntry(dstKey, display);
+    out.data = data;
+    out.attributes = attributes;
+    m.lastError = 0;
+    return TRUE;
+}
+
+BOOL MoveFileA(LPCSTR existing, LPCSTR target) {
+    Machine& m = Current();
+    std::string srcKey = Target(existing);
+    if (srcKey.empty()) return FALSE;
+    FileEntry* src = Find(srcKey);
+    if (!src) return Fail(ERROR_FILE_NOT_FOUND), FALSE;
+    std::string display;
+    std::string dstKey = Target(target, &display);
+    if (dstKey.empty()) return FALSE;
+    if (m.Fault("MoveFileA")) return Fail(ERROR_ACCESS_DENIED), FALSE;
+    if (Find(dstKey)) return Fail(ERROR_ALREADY_EXISTS), FALSE;
+    if (src->locked) return Fail(ERROR_SHARING_VIOLATION), FALSE;
+    if (WritesDenied(srcKey) || WritesDenied(ParentKey(dstKey))) return Fail(ERROR_ACCESS_DENIED), FALSE;
+    // Same volume only, as the product uses it; a rename keeps the entry.
+    std::vector<std::pair<std::string, FileEntry>> moved;
+    for (auto it = m.files.begin(); it != m.files.end();) {
+        const std::string& k = it->first;
+        if (k == srcKey || (k.size() > srcKey.size() && k.compare(0, srcKey.size(), srcKey) == 0 && k[srcKey.size()] == '\\')) {
+            FileEntry e = it->second;
+            std::string rest = k.substr(srcKey.size());
+            e.path = display + e.path.substr(e.path.size() - rest.size());
+            moved.push_back(std::make_pair(dstKey + rest, e));
+            it = m.files.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (auto& kv : moved) m.files[kv.first] = kv.second;
+    m.lastError = 0;
+    return TRUE;
+}
+
+BOOL DeleteFileA(LPCSTR path) {
+    Machine& m = Current();
+    std::string key = Target(path);
+    if (key.empty()) return FALSE;
+    if (m.Fault("DeleteFileA")) return Fail(ERROR_ACCESS_DENIED), FALSE;
+    FileEntry* e = Find(key);
+    if (!e) return Fail(ERROR_FILE_NOT_FOUND), FALSE;
+    if (e->dir) return Fail(ERROR_ACCESS_DENIED), FALSE;
+    if (e->locked) return Fail(ERROR_SHARING_VIOLATION), FALSE;
+    if (e->loaded || (e->attributes & FILE_ATTRIBUTE_READONLY) || e->noAccess || WritesDenied(key))
+        return Fail(ERROR_ACCESS_DENIED), FALSE;
+    m.files.erase(key);
+    m.lastError = 0;
+    return TRUE;
+}
+
+BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
+    Machine& m = Current();
+    std::string key = Target(path);
+    if (key.empty()) return FALSE;
+    if (m.Fault("SetFileAttributesA")) return Fail(ERROR_ACCESS_DENIED), FALSE;
+    FileEntry* e = Find(key);
+    if (!e) return Fail(ERROR_FILE_NOT_FOUND), FALSE;
+    if (WritesDenied(key)) return Fail(ERROR_ACCESS_DENIED), FALSE;
+    DWORD keep = e->dir ? FILE_ATTRIBUTE_DIRECTORY : 0;
+    DWORD a = attributes & ~(DWORD)FILE_ATTRIBUTE_DIRECTORY;
+    if (a == 0 && !e->dir) a = FILE_ATTRIBUTE_NORMAL;
+    if (a != FILE_ATTRIBUTE_NORMAL) a &= ~(DWORD)FILE_ATTRIBUTE_NORMAL;
+    if (e->dir && a == FILE_ATTRIBUTE_NORMAL) a = 0;
+    e->attributes = a | keep;
+    m.lastError = 0;
+    return TRUE;
+}
+
+DWORD GetFileAttributesA(LPCSTR path) {
+    std::string key = Target(path);
+    if (key.empty()) return INVALID_FILE_ATTRIBUTES;
+    FileEntry* e = Find(key);
+    if (!e) return Fail(ERROR_FILE_NOT_FOUND), INVALID_FILE_ATTRIBUTES;
+    Current().lastError = 0;
+    return e->attributes;
+}
+
+BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
+    Machine& m = Current();
+    std::string display;
+    std::string key = Target(path, &display);
+    if (key.empty()) return FALSE;
+    if (m.Fault("CreateDirectoryA")) return Fail(ERROR_ACCESS_DENIED), FALSE;
+    if (Find(key)) return Fail(ERROR_ALREADY_EXISTS), FALSE;
+    if (WritesDenied(ParentKey(key))) return Fail(ERROR_ACCESS_DENIED), FALSE;
+    FileEntry& e = CreateEntry(key, display);
+    e.dir = true;
+    e.attributes = FILE_ATTRIBUTE_DIRECTORY;
+    m.lastError = 0;
+    return TRUE;
+}
+
+BOOL RemoveDirectoryA(LPCSTR path) {
+    Machine& m = Current();
+    std::string key = Target(path);
+    if (key.empty()) return FALSE;
+    FileEntry* e = Find(key);
+    if (!e) return Fail(ERROR_FILE_NOT_FOUND), FALSE;
+    if (!e->dir) return Fail(ERROR_DIRECTORY), FALSE;
+    for (auto& kv : m.files)
+        if (kv.first.size() > key.size() && kv.first.compare(0, key.size(), key) == 0 && kv.first[key.size()] == '\\')
+            return Fail(ERROR_DIR_NOT_EMPTY), FALSE;
+    if (WritesDenied(key)) return Fail(ERROR_ACCESS_DENIED), FALSE;
+    m.files.erase(key);
+    return TRUE;
+}
+
+namespace {
+// Wildcard match of "*" and "?" over folded names ("*.*" matches every name).
+bool Match(const char* pat, const char* s) {
+    if (!strcmp(pat, "*.*") || !strcmp(pat, "*")) return true;
+    if (!*pat) return !*s;
+    if (*pat == '*') return Match(pat + 1, s) || (*s && Match(pat, s + 1));
+    if (*s && (*pat == '?' || *pat == *s)) return Match(pat + 1, s + 1);
+    return false;
+}
+
+void FillFind(LPWIN32_FIND_DATAA data, const std::string& name, const FileEntry* e) {
+    memset(data, 0, sizeof(*data));
+    data->dwFileAttributes = e ? e->attributes : FILE_ATTRIBUTE_DIRECTORY;
+    data->nFileSizeLow = e ? (DWORD)e->data.size() : 0;
+    snprintf(data->cFileName, sizeof(data->cFileName), "%s", name.c_str());
+}
+}  // namespace
+
+HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
+    Machine& m = Current();
+    if (!pattern) return Fail(ERROR_INVALID_PARAMETER), INVALID_HANDLE_VALUE;
+    std::string p = pattern;
+    size_t cut = p.find_last_of("\\/");
+    std::string dirPath = cut == std::string::npos ? std::string(".") : p.substr(0, cut + 1);
+    std::string mask = cut == std::string::npos ? p : p.substr(cut + 1);
+    std::string dirKey = m.Resolve(dirPath);
+    FileEntry* dir = dirKey.empty() ? nullptr : Find(dirKey);
+    if (!dir || !dir->dir) return Fail(ERROR_PATH_NOT_FOUND), INVALID_HANDLE_VALUE;
+    if (m.Fault("FindFirstFileA")) return Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
+    if (mask.empty()) return Fail(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE;
+    std::string fmask;
+    for (char c : mask) fmask += (char)((c >= 'a' && c <= 'z') ? c - 32 : c);
+    FindState st;
+    st.used = true;
+    if (!IsRoot(dirKey)) {
+        if (Match(fmask.c_str(), ".")) {
+            st.names.push_back(".");
+            st.entries.push_back(nullptr);
+        }
+        if (Match(fmask.c_str(), "..")) {
+            st.names.push_back("..");
+            st.entries.push_back(nullptr);
+        }
+    }
+    std::string prefix = dirKey.back() == '\\' ? dirKey : dirKey + "\\";
+    for (auto& kv : m.files) {
+        if (kv.first.size() <= prefix.size() || kv.first.compare(0, prefix.size(), prefix) != 0) continue;
+        if (kv.first.find('\\', prefix.size()) != std::string::npos) continue;
+        if (!Match(fmask.c_str(), kv.first.c_str() + prefix.size())) continue;
+        st.names.push_back(kv.second.path.substr(kv.second.path.rfind('\\') + 1));
+        st.entries.push_back(&kv.second);
+    }
+    if (st.names.empty()) return Fail(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE;
+    FillFind(data, st.names[0], st.entries[0]);
+    st.next = 1;
+    for (size_t i = 0; i < g_finds.size(); i++)
+        if (!g_finds[i].used) {
+            g_finds[i] = st;
+            return (HANDLE)(intptr_t)(0x100000 + i);
+        }
+    g_finds.push_back(st);
+    m.lastError = 0;
+    return (HANDLE)(intptr_t)(0x100000 + g_finds.size() - 1);
+}
+
+BOOL FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA data) {
+    size_t i = (size_t)((intptr_t)find - 0x100000);
+    if (i >= g_finds.size() || !g_finds[i].used) return Fail(ERROR_INVALID_HANDLE), FALSE;
+    FindState& st = g_finds[i];
+    if (st.next >= st.names.size()) return Fail(ERROR_NO_MORE_FILES), FALSE;
+    FillFind(data, st.names[st.next], st.entries[st.next]);
+    st.next++;
+    return TRUE;
+}
+
+BOOL FindClose(HANDLE find) {
+    size_t i = (size_t)((intptr_t)find - 0x100000);
+    if (i >= g_finds.size() || !g_finds[i].used) return Fail(ERROR_INVALID_HANDLE), FALSE;
+    g_finds[i] = FindState();
+    return TRUE;
+}
+
+BOOL SetCurrentDirectoryA(LPCSTR path) {
+    Machine& m = Current();
+    std::string display;
+    std::string key = path && *path ? m.Resolve(path, &display) : std::string();
+    FileEntry* e = key.empty() ? nullptr : Find(key);
+    if (!e) return Fail(ERROR_FILE_NOT_FOUND), FALSE;
+    if (!e->dir) return Fail(ERROR_DIRECTORY), FALSE;
+    m.currentDir = display;
+    return TRUE;
+}
+
+DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
+    const std::string& d = Current().currentDir;
+    if (size <= d.size()) return (DWORD)d.size() + 1;
+    memcpy(buffer, d.c_str(), d.size() + 1);
+    return (DWORD)d.size();
+}
+
+namespace {
+UINT CopyOut(const std::string& s, LPSTR buffer, UINT size) {
+    if (!buffer || size <= s.size()) return (UINT)s.size() + 1;
+    memcpy(buffer, s.c_str(), s.size() + 1);
+    return (UINT)s.size();
+}
+}  // namespace
+
+UINT GetSystemDirectoryA(LPSTR buffer, UINT size) { return CopyOut(Current().SystemDir(), buffer, size); }
+UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) { return CopyOut(Current().windowsDir, buffer, size); }
+
+UINT GetSystemDirectoryW(LPWSTR buffer, UINT size) {
+    std::u16string w = sim::GbkToUtf16(Current().SystemDir());
+    if (!buffer || size <= w.size()) return (UINT)w.size() + 1;
+    memcpy(buffer, w.c_str(), (w.size() + 1) * sizeof(WCHAR));
+    return (UINT)w.size();
+}
+
+UINT GetDriveTypeA(LPCSTR root) {
+    if (!root || !root[0]) return DRIVE_FIXED;
+    char d = root[0];
+    if (d >= 'a' && d <= 'z') d -= 32;
+    auto it = Current().driveTypes.find(d);
+    return it == Current().driveTypes.end() ? DRIVE_NO_ROOT_DIR : it->second;
+}
+
+// ---- version ---------------------------------------------------------------
+
+BOOL GetVersionExA(LPOSVERSIONINFOA info) {
+    Machine& m = Current();
+    if (!info || (info->dwOSVersionInfoSize != 148 && info->dwOSVersionInfoSize != 156))
+        return Fail(ERROR_INSUFFICIENT_BUFFER), FALSE;
+    info->dwMajorVersion = m.majorVersion;
+    info->dwMinorVersion = m.minorVersion;
+    info->dwBuildNumber = m.buildNumber;
+    info->dwPlatformId = m.win9x ? VER_PLATFORM_WIN32_WINDOWS : VER_PLATFORM_WIN32_NT;
+    info->szCSDVersion[0] = 0;
+    return TRUE;
+}
+
+DWORD GetVersion(void) {
+    Machine& m = Current();
+    DWORD v = (m.majorVersion & 0xFF) | ((m.minorVersion & 0xFF) << 8) | ((m.buildNumber & 0x7FFF) << 16);
+    if (m.win9x) v |= 0x80000000u;
+    return v;
+}
+
+UINT GetOEMCP(void) { return Current().oemCodePage; }
+UINT GetACP(void) { return Current().ansiCodePage; }
+
+// ---- modules, resources, memory ----------------------------------------------
+
+namespace {
+HMODULE const kSelf = (HMODULE)(intptr_t)0x400000;
+HMODULE const kAdvapi = (HMODULE)(intptr_t)0x77000000;
+HMODULE const kKernel = (HMODULE)(intptr_t)0x76000000;
+
+void WINAPI SimMd5Init(VORN_MD5_CTX* ctx);
+void WINAPI SimMd5Update(VORN_MD5_CTX* ctx, const unsigned char* data, unsigned int len);
+void WINAPI SimMd5Final(VORN_MD5_CTX* ctx);
+
+// The simulated advapi32 keeps the bytes per context and hashes at the end.
+std::map<VORN_MD5_CTX*, std::string>& Md5Pending() {
+    static std::map<VORN_MD5_CTX*, std::string> pending;
+    return pending;
+}
+void WINAPI SimMd5Init(VORN_MD5_CTX* ctx) {
+    memset(ctx, 0, sizeof(*ctx));
+    Md5Pending()[ctx].clear();
+}
+void WINAPI SimMd5Update(VORN_MD5_CTX* ctx, const unsigned char* data, unsigned int len) {
+    Md5Pending()[ctx].append((const char*)data, len);
+}
+void WINAPI SimMd5Final(VORN_MD5_CTX* ctx) {
+    std::string& s = Md5Pending()[ctx];
+    sim::Md5(s.data(), s.size(), ctx->digest);
+    Md5Pending().erase(ctx);
+}
+
+BOOL WINAPI SimWow64Disable(PVOID* old) {
+    if (old) *old = (PVOID)(intptr_t)(Current().redirectionDisabled ? 1 : 0);
+    Current().redirectionDisabled = true;
+    return TRUE;
+}
+BOOL WINAPI SimWow64Revert(PVOID old) {
+    Current().redirectionDisabled = old != nullptr;
+    return TRUE;
+}
+}  // namespace
+
+HMODULE GetModuleHandleA(LPCSTR name) {
+    if (!name) return kSelf;
+    std::string n = name;
+    for (char& c : n) c = (char)tolower((unsigned char)c);
+    if (n == "kernel32.dll" || n == "kernel32") return kKernel;
+    if (n == "advapi32.dll" || n == "advapi32") return kAdvapi;
+    return Fail(ERROR_MOD_NOT_FOUND), nullptr;
+}
+
+HMODULE LoadLibraryA(LPCSTR name) {
+    if (Current().Fault("LoadLibraryA")) return Fail(ERROR_NOT_ENOUGH_MEMORY), nullptr;
+    return GetModuleHandleA(name);
+}
+
+FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
+    Machine& m = Current();
+    std::string n = name ? name : "";
+    if (module == kAdvapi && m.md5Available) {
+        if (n == "MD5Init") return reinterpret_cast<FARPROC>(&SimMd5Init);
+        if (n == "MD5Update") return reinterpret_cast<FARPROC>(&SimMd5Update);
+        if (n == "MD5Final") return reinterpret_cast<FARPROC>(&SimMd5Final);
+    }
+    if (module == kKernel && m.wow64ApiAvailable) {
+        if (n == "Wow64DisableWow64FsRedirection") return reinterpret_cast<FARPROC>(&SimWow64Disable);
+        if (n == "Wow64RevertWow64FsRedirection") return reinterpret_cast<FARPROC>(&SimWow64Revert);
+    }
+    return Fail(ERROR_PROC_NOT_FOUND), nullptr;
+}
+
+BOOL FreeLibrary(HMODULE) { return TRUE; }
+
+DWORD GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size) {
+    return CopyOut("C:\\Users\\Owner\\Downloads\\setup.exe", buffer, size);
+}
+
+namespace {
+std::string ResName(LPCSTR s) {
+    if ((uintptr_t)s < 0x10000) return "#" + std::to_string((uintptr_t)s);
+    return s;
+}
+}  // namespace
+
+HRSRC FindResourceExA(HMODULE module, LPCSTR type, LPCSTR name, WORD language) {
+    Machine& m = Current();
+    if (module && module != kSelf) return Fail(ERROR_RESOURCE_DATA_NOT_FOUND), nullptr;
+    std::string t = ResName(type), n = ResName(name);
+    for (size_t i = 0; i < m.resources.size(); i++) {
+        const sim::Resource& r = m.resources[i];
+        if (r.type == t && r.name == n && (language == 0 || r.language == language))
+            return (HRSRC)(intptr_t)(i + 1);
+    }
+    return Fail(ERROR_RESOURCE_NAME_NOT_FOUND), nullptr;
+}
+
+HRSRC FindResourceA(HMODULE module, LPCSTR name, LPCSTR type) { return FindResourceExA(module, type, name, 0); }
+
+HGLOBAL LoadResource(HMODULE, HRSRC res) {
+    size_t i = (size_t)(intptr_t)res;
+    if (i == 0 || i > Current().resources.size()) return Fail(ERROR_INVALID_HANDLE), nullptr;
+    return (HGLOBAL)res;
+}
+
+LPVOID LockResource(HGLOBAL res) {
+    size_t i = (size_t)(intptr_t)res;
+    if (i == 0 || i > Current().resources.size()) return nullptr;
+    return Current().resources[i - 1].data.data();
+}
+
+DWORD SizeofResource(HMODULE, HRSRC res) {
+    size_t i = (size_t)(intptr_t)res;
+    if (i == 0 || i > Current().resources.size()) return 0;
+    return (DWORD)Current().resources[i - 1].data.size();
+}
+
+BOOL FreeResource(HGLOBAL) { return FALSE; }
+
+HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
+    Machine& m = Current();
+    if (m.Fault("GlobalAlloc")) return Fail(ERROR_NOT_ENOUGH_MEMORY), nullptr;
+    void* p = (flags & GMEM_ZEROINIT) ? calloc(1, bytes ? bytes : 1) : malloc(bytes ? bytes : 1);
+    if (!p) return Fail(ERROR_NOT_ENOUGH_MEMORY), nullptr;
+    m.liveAllocations++;
+    return p;
+}
+LPVOID GlobalLock(HGLOBAL mem) { return mem; }
+BOOL GlobalUnlock(HGLOBAL) { return FALSE; }
+HGLOBAL GlobalFree(HGLOBAL mem) {
+    if (mem) {
+        free(mem);
+        Current().liveAllocations--;
+    }
+    return nullptr;
+}
+HLOCAL LocalAlloc(UINT flags, SIZE_T bytes) { return GlobalAlloc(flags, bytes); }
+HLOCAL LocalFree(HLOCAL mem) { return GlobalFree(mem); }
+
+UINT WinExec(LPCSTR command, UINT) {
+    Machine& m = Current();
+    if (m.Fault("WinExec")) return ERROR_FILE_NOT_FOUND;
+    m.winExecs.push_back(command ? command : "");
+    return m.winExecResult;
+}
+
+void Sleep(DWORD ms) { Current().sleeps.push_back(ms); }
+DWORD GetTickCount(void) { return Current().tickCount; }
+
+BOOL SHGetSpecialFolderPathA(HWND, LPSTR path, int folder, BOOL) {
+    Machine& m = Current();
+    if (folder != CSIDL_PROGRAM_FILES || m.shellFolderFails) return FALSE;
+    snprintf(path, MAX_PATH, "%s", m.programFiles.c_str());
+    return TRUE;
+}

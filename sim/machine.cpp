@@ -1,0 +1,327 @@
+// The machine object: configuration helpers, the file and key trees seen
+// from tests, text conversions and MD5.
+#include "sim/machine.h"
+
+#include "tools/common/md5.h"
+
+#include <iconv.h>
+#include <string.h>
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace sim {
+
+namespace {
+Machine* g_current = nullptr;
+
+std::string Convert(const char* to, const char* from, const std::string& in) {
+    iconv_t cd = iconv_open(to, from);
+    if (cd == (iconv_t)-1) return std::string();
+    std::string out(in.size() * 4 + 8, '\0');
+    char* src = const_cast<char*>(in.data());
+    size_t srcLeft = in.size();
+    char* dst = &out[0];
+    size_t dstLeft = out.size();
+    while (srcLeft > 0) {
+        if (iconv(cd, &src, &srcLeft, &dst, &dstLeft) == (size_t)-1) {
+            // Undecodable byte: keep it as "?" and go on, as Windows' best-fit does.
+            if (dstLeft == 0) break;
+            *dst++ = '?';
+            dstLeft--;
+            src++;
+            srcLeft--;
+        }
+    }
+    iconv_close(cd);
+    out.resize(out.size() - dstLeft);
+    return out;
+}
+
+std::u16string FromLE(const std::string& s) {
+    std::u16string w(s.size() / 2, u'\0');
+    for (size_t i = 0; i < w.size(); i++) w[i] = (char16_t)((unsigned char)s[2 * i] | ((unsigned char)s[2 * i + 1] << 8));
+    return w;
+}
+std::string ToLE(const std::u16string& w) {
+    std::string s(w.size() * 2, '\0');
+    for (size_t i = 0; i < w.size(); i++) {
+        s[2 * i] = (char)(w[i] & 0xFF);
+        s[2 * i + 1] = (char)(w[i] >> 8);
+    }
+    return s;
+}
+}  // namespace
+
+Machine& Current() {
+    if (!g_current) throw std::logic_error("no simulated machine in use");
+    return *g_current;
+}
+void Use(Machine* machine) { g_current = machine; }
+
+Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+std::string ToString(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
+std::string GbkToUtf8(const std::string& gbk) { return Convert("UTF-8", "GBK", gbk); }
+std::string Utf8ToGbk(const std::string& utf8) { return Convert("GBK", "UTF-8", utf8); }
+std::u16string Utf8ToUtf16(const std::string& utf8) { return FromLE(Convert("UTF-16LE", "UTF-8", utf8)); }
+std::string Utf16ToUtf8(const std::u16string& w) { return Convert("UTF-8", "UTF-16LE", ToLE(w)); }
+std::string Utf16ToGbk(const std::u16string& w) { return Convert("GBK", "UTF-16LE", ToLE(w)); }
+std::u16string GbkToUtf16(const std::string& gbk) { return FromLE(Convert("UTF-16LE", "GBK", gbk)); }
+
+Machine::Machine() {
+    for (int i = 0; i < 4; i++) hives[i].reset(new RegKey());
+    driveTypes['C'] = DRIVE_FIXED;
+    AddDir("C:\\");
+    AddDir(windowsDir);
+    AddDir(SystemDir());
+    AddDir("C:\\Program Files");
+    AddDir("C:\\Program Files (x86)");
+    Make64Bit();
+    Use(this);
+}
+
+Machine::~Machine() {
+    if (g_current == this) g_current = nullptr;
+}
+
+void Machine::Make64Bit(bool wow64Redirection) {
+    majorVersion = 6;
+    minorVersion = 1;
+    buildNumber = 7601;
+    win9x = false;
+    AddDir(Wow64Dir());
+    programFiles = "C:\\Program Files (x86)";
+    wow64Process = wow64Redirection;
+    wow64ApiAvailable = true;
+}
+
+void Machine::Make32Bit() {
+    Remove(Wow64Dir());
+    wow64Process = false;
+    programFiles = "C:\\Program Files";
+}
+
+void Machine::MakeXP() {
+    Make32Bit();
+    majorVersion = 5;
+    minorVersion = 1;
+    buildNumber = 2600;
+    wow64ApiAvailable = false;
+}
+
+void Machine::Make9x() {
+    MakeXP();
+    majorVersion = 4;
+    minorVersion = 10;
+    buildNumber = 2222;
+    win9x = true;
+}
+
+bool Machine::Fault(const char* call) {
+    callCount++;
+    if (failAt != 0 && callCount == failAt) {
+        failedCall = call;
+        return true;
+    }
+    return false;
+}
+
+std::vector<std::string> Machine::BoxTexts() const {
+    std::vector<std::string> out;
+    for (const MessageBoxCall& b : boxes) out.push_back(b.wide ? Utf16ToGbk(b.wtext) : b.text);
+    return out;
+}
+
+// ---- files -----------------------------------------------------------------
+
+namespace {
+bool IsLead(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
+
+// Splits a GBK path at backslashes that are not trail bytes.
+std::vector<std::string> SplitPath(const std::string& p) {
+    std::vector<std::string> parts;
+    std::string cur;
+    for (size_t i = 0; i < p.size(); i++) {
+        unsigned char c = (unsigned char)p[i];
+        if (IsLead(c) && i + 1 < p.size()) {
+            cur += p[i];
+            cur += p[++i];
+            continue;
+        }
+        if (c == '\\' || c == '/') {
+            parts.push_back(cur);
+            cur.clear();
+        } else {
+            cur += p[i];
+        }
+    }
+    parts.push_back(cur);
+    return parts;
+}
+
+std::string Fold(const std::string& s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); i++) {
+        unsigned char c = (unsigned char)s[i];
+        if (IsLead(c) && i + 1 < s.size()) {
+            out += s[i];
+            out += s[++i];
+        } else {
+            out += (char)((c >= 'a' && c <= 'z') ? c - 32 : c);
+        }
+    }
+    return out;
+}
+}  // namespace
+
+std::string Machine::Resolve(const std::string& in, std::string* display) const {
+    if (in.empty()) return std::string();
+    std::string path = in;
+    if (!(path.size() >= 2 && path[1] == ':')) {
+        if (path[0] == '\\' || path[0] == '/')
+            path = currentDir.substr(0, 2) + path;
+        else
+            path = currentDir + (currentDir.back() == '\\' ? "" : "\\") + path;
+    }
+    std::vector<std::string> parts = SplitPath(path);
+    std::vector<std::string> out;
+    for (size_t i = 0; i < parts.size(); i++) {
+        const std::string& part = parts[i];
+        if (i == 0) {
+            if (part.size() != 2) return std::string();
+            char d = part[0];
+            if (d >= 'a' && d <= 'z') d -= 32;
+            if (d < 'A' || d > 'Z') return std::string();
+            out.push_back(std::string(1, d) + ":");
+            continue;
+        }
+        if (part.empty() || part == ".") continue;
+        if (part == "..") {
+            if (out.size() > 1) out.pop_back();
+            continue;
+        }
+        // Windows drops trailing dots and spaces of a component.
+        std::string p = part;
+        while (!p.empty() && (p.back() == '.' || p.back() == ' ')) p.pop_back();
+        if (p.empty()) continue;
+        for (char c : p)
+            if (c == '*' || c == '?' || c == '"' || c == '<' || c == '>' || c == '|' || c == ':') return std::string();
+        out.push_back(p);
+    }
+    std::string disp = out[0] + "\\";
+    for (size_t i = 1; i < out.size(); i++) disp += (i > 1 ? "\\" : "") + out[i];
+    if (wow64Process && !redirectionDisabled) {
+        std::string sys = Fold(SystemDir());
+        std::string f = Fold(disp);
+        if (f == sys || (f.size() > sys.size() && f.compare(0, sys.size(), sys) == 0 && f[sys.size()] == '\\'))
+            disp = Wow64Dir() + disp.substr(sys.size());
+    }
+    if (display) *display = disp;
+    return Fold(disp);
+}
+
+void Machine::AddDir(const std::string& path) {
+    std::string disp;
+    bool saved = redirectionDisabled;
+    const_cast<Machine*>(this)->redirectionDisabled = true;
+    std::string key = Resolve(path, &disp);
+    redirectionDisabled = saved;
+    if (key.empty()) return;
+    std::vector<std::string> parts = SplitPath(disp);
+    std::string acc;
+    for (size_t i = 0; i < parts.size(); i++) {
+        if (parts[i].empty()) continue;
+        acc += (acc.empty() ? "" : (acc.size() == 2 ? "\\" : "\\")) + parts[i];
+        if (acc.size() == 2) {
+            std::string root = acc + "\\";
+            FileEntry& e = files[Fold(root)];
+            e.path = root;
+            e.dir = true;
+            e.attributes = FILE_ATTRIBUTE_DIRECTORY;
+            continue;
+        }
+        std::string k = Fold(acc);
+        if (!files.count(k)) {
+            FileEntry& e = files[k];
+            e.path = acc;
+            e.dir = true;
+            e.attributes = FILE_ATTRIBUTE_DIRECTORY;
+        }
+    }
+}
+
+void Machine::AddFile(const std::string& path, const std::string& content, DWORD attributes) {
+    AddFile(path, ToBytes(content), attributes);
+}
+
+void Machine::AddFile(const std::string& path, const Bytes& content, DWORD attributes) {
+    std::string disp;
+    bool saved = redirectionDisabled;
+    redirectionDisabled = true;
+    std::string key = Resolve(path, &disp);
+    redirectionDisabled = saved;
+    if (key.empty()) return;
+    size_t cut = disp.rfind('\\');
+    if (cut != std::string::npos && cut > 2) AddDir(disp.substr(0, cut));
+    FileEntry& e = files[key];
+    e = FileEntry();
+    e.path = disp;
+    e.data = content;
+    e.attributes = attributes;
+}
+
+FileEntry* Machine::Entry(const std::string& path) {
+    bool saved = redirectionDisabled;
+    redirectionDisabled = true;
+    std::string key = Resolve(path);
+    redirectionDisabled = saved;
+    auto it = files.find(key);
+    return it == files.end() ? nullptr : &it->second;
+}
+
+const FileEntry* Machine::Entry(const std::string& path) const { return const_cast<Machine*>(this)->Entry(path); }
+
+bool Machine::Exists(const std::string& path) const { return Entry(path) != nullptr; }
+bool Machine::IsDir(const std::string& path) const {
+    const FileEntry* e = Entry(path);
+    return e && e->dir;
+}
+std::string Machine::Read(const std::string& path) const {
+    const FileEntry* e = Entry(path);
+    return e && !e->dir ? ToString(e->data) : std::string();
+}
+
+std::vector<std::string> Machine::List(const std::string& dir) const {
+    std::vector<std::string> out;
+    const FileEntry* d = Entry(dir);
+    if (!d || !d->dir) return out;
+    std::string prefix = Fold(d->path);
+    if (prefix.back() != '\\') prefix += '\\';
+    for (const auto& kv : files) {
+        if (kv.first.size() <= prefix.size() || kv.first.compare(0, prefix.size(), prefix) != 0) continue;
+        if (kv.first.find('\\', prefix.size()) != std::string::npos) continue;
+        out.push_back(kv.second.path.substr(kv.second.path.rfind('\\') + 1));
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+void Machine::Remove(const std::string& path) {
+    bool saved = redirectionDisabled;
+    redirectionDisabled = true;
+    std::string key = Resolve(path);
+    redirectionDisabled = saved;
+    if (key.empty()) return;
+    for (auto it = files.begin(); it != files.end();) {
+        if (it->first == key || (it->first.size() > key.size() && it->first.compare(0, key.size(), key) == 0 &&
+                                 it->first[key.size()] == '\\'))
+            it = files.erase(it);
+        else
+            ++it;
+    }
+}
+
+void Md5(const void* data, size_t length, unsigned char digest[16]) { Md5Digest(data, length, digest); }
+
+}  // namespace sim

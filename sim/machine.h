@@ -1,0 +1,190 @@
+// The simulated Windows machine: one object holds a whole machine, which a
+// test configures, hands to the product through the Win32 names declared in
+// sim/winapi.h, and inspects afterwards.  It is a test double; it never ships.
+//
+// Faults follow SQLite's test VFS: every fallible file, registry, memory and
+// process call counts itself; when the count reaches `failAt` that one call
+// fails the way Windows would (a plausible GetLastError, a short write), so a
+// test can sweep every failure point of an operation.
+#pragma once
+
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/winapi.h"
+
+namespace sim {
+
+typedef std::vector<unsigned char> Bytes;
+
+Bytes ToBytes(const std::string& s);
+std::string ToString(const Bytes& b);
+
+struct FileEntry {
+    std::string path;   // as created, for listings
+    bool dir = false;
+    Bytes data;
+    DWORD attributes = FILE_ATTRIBUTE_ARCHIVE;
+    bool loaded = false;      // mapped image: can be renamed, not deleted or written
+    bool locked = false;      // open without sharing: neither
+    bool unreadable = false;  // opens, but every read fails with ERROR_ACCESS_DENIED
+    bool noAccess = false;    // cannot be opened at all: ERROR_ACCESS_DENIED
+    bool denyWrites = false;  // directory: no file in or below it may be created, changed or removed
+};
+
+struct MessageBoxCall {
+    bool wide = false;
+    std::string text;  // GBK bytes for the A call
+    std::string title;
+    std::u16string wtext;  // UTF-16 for the W call
+    std::u16string wtitle;
+    UINT flags = 0;
+    HWND owner = nullptr;
+    int answer = 0;
+};
+
+struct Resource {
+    std::string type;
+    std::string name;
+    WORD language = 0;
+    Bytes data;
+};
+
+// Registry value as Windows keeps it: a type and the exact bytes written.
+struct RegValue {
+    std::string name;  // as written (A names in GBK, W names converted)
+    DWORD type = REG_NONE;
+    Bytes data;        // exactly the bytes written
+    bool wide = false; // written by a W call: `data` is UTF-16LE
+};
+
+struct RegKey {
+    std::string name;
+    std::map<std::string, std::unique_ptr<RegKey>> children;  // folded name -> key
+    std::vector<RegValue> values;                            // creation order
+    REGSAM denied = 0;        // any requested right in this mask is refused
+    bool denyDelete = false;  // RegDeleteKey on it fails
+    RegKey* parent = nullptr;
+    bool deleted = false;
+};
+
+struct AclGrant {
+    std::string object;
+    std::string trustee;
+    DWORD permissions = 0;
+    DWORD inheritance = 0;
+    ACCESS_MODE mode = NOT_USED_ACCESS;
+};
+
+struct ImeInstallCall {
+    std::u16string file;
+    std::u16string text;
+    HKL result = nullptr;
+};
+
+class Machine {
+   public:
+    Machine();
+    ~Machine();
+
+    // ---- configuration -------------------------------------------------
+    DWORD majorVersion = 6, minorVersion = 1, buildNumber = 7601;
+    bool win9x = false;
+    UINT oemCodePage = 936;
+    UINT ansiCodePage = 936;
+    std::string windowsDir = "C:\\windows";
+    std::string systemDirName = "system32";
+    std::string programFiles = "C:\\Program Files (x86)";  // what the shell answers
+    bool shellFolderFails = false;
+    std::string userName = "Owner";
+    bool md5Available = true;         // advapi32 exports MD5Init/Update/Final
+    bool wow64ApiAvailable = true;    // kernel32 exports Wow64Disable/RevertWow64FsRedirection
+    bool wow64Process = false;        // a 32-bit process on 64-bit Windows: system32 redirects
+    std::map<char, UINT> driveTypes;  // upper-case letter -> DRIVE_*; others DRIVE_NO_ROOT_DIR
+    DWORD tickCount = 123456;
+    UINT winExecResult = 33;
+    std::vector<Resource> resources;
+
+    // Makes the machine a 64-bit Windows 7 (syswow64 present, the product a
+    // WOW64 process) or a 32-bit one.
+    void Make64Bit(bool wow64Redirection = true);
+    void Make32Bit();
+    void MakeXP();
+    void Make9x();
+
+    // ---- files -----------------------------------------------------------
+    void AddDir(const std::string& path);  // with every missing parent
+    void AddFile(const std::string& path, const std::string& content, DWORD attributes = FILE_ATTRIBUTE_ARCHIVE);
+    void AddFile(const std::string& path, const Bytes& content, DWORD attributes = FILE_ATTRIBUTE_ARCHIVE);
+    bool Exists(const std::string& path) const;
+    bool IsDir(const std::string& path) const;
+    std::string Read(const std::string& path) const;  // "" when absent
+    FileEntry* Entry(const std::string& path);        // null when absent
+    const FileEntry* Entry(const std::string& path) const;
+    std::vector<std::string> List(const std::string& dir) const;  // bare names, sorted
+    void Remove(const std::string& path);
+
+    // ---- registry --------------------------------------------------------
+    RegKey* Key(HKEY root, const std::string& path, bool create = false);
+    void SetString(HKEY root, const std::string& path, const std::string& name, const std::string& value);
+    void SetValue(HKEY root, const std::string& path, const std::string& name, DWORD type, const Bytes& data);
+    bool HasValue(HKEY root, const std::string& path, const std::string& name);
+    // Data of a value as stored (REG_SZ without a terminator if so written); "" when absent.
+    std::string GetValue(HKEY root, const std::string& path, const std::string& name, DWORD* type = nullptr);
+    std::vector<std::string> Subkeys(HKEY root, const std::string& path);  // enumeration order
+    void DeleteKeyTree(HKEY root, const std::string& path);
+
+    // ---- user interface and processes --------------------------------------
+    std::vector<MessageBoxCall> boxes;
+    std::deque<int> answers;  // answers for questions, in order; then `defaultAnswer`
+    int defaultYesNo = IDYES;
+    std::vector<std::string> winExecs;
+    std::vector<AclGrant> grants;
+    bool securityFails = false;
+    std::vector<ImeInstallCall> imeInstalls;
+    HKL imeInstallResult = (HKL)(ULONG_PTR)0xE0010804u;  // null: the call fails
+    bool imeInstallWritesRegistry = true;                // the entry Windows makes on success
+    std::vector<DWORD> sleeps;
+
+    // Texts of the message boxes as GBK (wide ones converted), in order.
+    std::vector<std::string> BoxTexts() const;
+
+    // ---- faults ------------------------------------------------------------
+    long failAt = 0;     // 0: never; n: the n-th fallible call fails
+    long callCount = 0;  // fallible calls so far
+    std::string failedCall;
+    bool Fault(const char* call);  // counts a call; true when it must fail
+
+    // ---- internals used by the API implementations --------------------------
+    std::map<std::string, FileEntry> files;  // folded full path -> entry
+    std::string currentDir = "C:\\";
+    bool redirectionDisabled = false;
+    DWORD lastError = 0;
+    std::unique_ptr<RegKey> hives[4];
+    size_t liveAllocations = 0;
+
+    std::string SystemDir() const { return windowsDir + "\\" + systemDirName; }
+    std::string Wow64Dir() const { return windowsDir + "\\syswow64"; }
+    // Absolute, folded key of a path after WOW64 redirection; "" when invalid.
+    std::string Resolve(const std::string& path, std::string* display = nullptr) const;
+};
+
+// The machine the Win32 functions act on.  Tests install one per case.
+Machine& Current();
+void Use(Machine* machine);
+
+// Text conversions for tests and the simulation.
+std::string GbkToUtf8(const std::string& gbk);
+std::string Utf8ToGbk(const std::string& utf8);
+std::u16string Utf8ToUtf16(const std::string& utf8);
+std::string Utf16ToUtf8(const std::u16string& w);
+std::string Utf16ToGbk(const std::u16string& w);
+std::u16string GbkToUtf16(const std::string& gbk);
+
+// RFC 1321 MD5 over bytes (for tests and the simulated advapi32).
+void Md5(const void* data, size_t length, unsigned char digest[16]);
+
+}  // namespace sim
