@@ -25,10 +25,13 @@ int DeleteIfPresent(LPCSTR path);
 // Moves a file that cannot be deleted to a spare name; 0 or -1.
 int RenameAside(LPCSTR path);
 
-// Unpacks every member into the installation directory; true when all were written.
-bool ExtractArchive(const BYTE* archive, BYTE* workArea);
-// Compares every member with the installed file; returns the members that passed.
-int VerifyArchive(const BYTE* archive, char* failures, LPCSTR exclusions);
+// Unpacks every member into the installation directory; true when all were
+// written.  `cbArchive` bounds every read of the (untrusted) archive bytes;
+// the work area runs from `workArea` to the end of the work buffer.
+bool ExtractArchive(const BYTE* archive, DWORD cbArchive, BYTE* workArea);
+// Compares every member with the installed file; returns the members that
+// passed and appends the failures to `failures` (cut to `cbFailures`).
+int VerifyArchive(const BYTE* archive, DWORD cbArchive, char* failures, size_t cbFailures, LPCSTR exclusions);
 void ExtractArchiveFile(LPCSTR path);
 void RestoreUserData(void);
 

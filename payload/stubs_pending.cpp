@@ -14,8 +14,8 @@ int DeleteIfPresent(LPCSTR path) {
     return DeleteFileA(path) ? 0 : -1;
 }
 int RenameAside(LPCSTR) { return -1; }
-bool ExtractArchive(const BYTE*, BYTE*) { return false; }
-int VerifyArchive(const BYTE*, char* failures, LPCSTR) { failures[0] = 0; return 0; }
+bool ExtractArchive(const BYTE*, DWORD, BYTE*) { return false; }
+int VerifyArchive(const BYTE*, DWORD, char* failures, size_t, LPCSTR) { failures[0] = 0; return 0; }
 void ExtractArchiveFile(LPCSTR) {}
 void RestoreUserData(void) {}
 PVOID DisableFsRedirection(void) { return NULL; }
