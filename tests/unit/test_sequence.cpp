@@ -1,0 +1,148 @@
+// The install sequence: its order, the locked old input method, and how the
+// silent install reports the outcome.
+#include <set>
+
+#include "sim_fixture.h"
+
+namespace {
+const char* kLayouts = "System\\CurrentControlSet\\Control\\Keyboard Layouts";
+
+// An earlier installation: its layout in the user's preload list and its
+// input method in the system directories.
+void SeedEarlierInstall(sim::Machine& m) {
+    m.SetString(HKEY_CURRENT_USER, "keyboard layout\\preload", "1", "00000804");
+    m.SetString(HKEY_CURRENT_USER, "keyboard layout\\preload", "2", "E0200804");
+    m.SetString(HKEY_LOCAL_MACHINE, std::string(kLayouts) + "\\E0200804", "layout text", "智能砚舟输入平台  6.3");
+    m.AddFile("C:\\windows\\system32\\vornhu4.ime", "old64");
+}
+}  // namespace
+
+class SequenceTest : public SimTest {
+   protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        m.driveTypes['D'] = DRIVE_FIXED;
+        m.AddDir("D:\\");
+    }
+    int Silent() { return SetupMain(nullptr, "setvosrf32", SW_SHOW); }
+};
+
+TEST_F(SequenceTest, FreshInstallRunsEveryStepAndStartsTheRegistrationProgram) {
+    Silent();
+    EXPECT_TRUE(m.IsDir("C:\\Program Files\\vornhu\\filer"));
+    EXPECT_EQ(m.Read("C:\\windows\\vornpath.voh"), "C:\\Program Files\\vornhu\\");
+    EXPECT_EQ(m.Read("d:\\vornhu\\vornpath.voh"), "C:\\Program Files\\vornhu\\");
+    EXPECT_EQ(g_ctx.sequenceStopped, 0);
+    ASSERT_FALSE(m.winExecs.empty());
+    EXPECT_EQ(m.winExecs.back(),
+              "C:\\Program Files\\vornhu\\setupw64.exe regvo32=C:\\Program Files\\vornhu\\");
+}
+
+TEST_F(SequenceTest, ThirtyTwoBitWindowsStartsNoRegistrationProgram) {
+    m.Make32Bit();
+    Silent();
+    for (const std::string& c : m.winExecs) EXPECT_EQ(c.find("setupw64.exe"), std::string::npos) << c;
+}
+
+TEST_F(SequenceTest, WithoutAnEarlierLayoutTheOldFileIsNotTested) {
+    m.AddFile("C:\\windows\\system32\\vornhu4.ime", "old");
+    m.Entry("C:\\windows\\system32\\vornhu4.ime")->locked = true;
+    RunInstallSequence();
+    EXPECT_EQ(g_ctx.sequenceStopped, 0);
+    EXPECT_EQ(g_ctx.oldImeInUse, 0);
+    for (const std::string& t : m.BoxTexts()) EXPECT_EQ(t.find("正在使用"), std::string::npos);
+}
+
+TEST_F(SequenceTest, LoadedWow64FileIsMovedAsideAndFlagged) {
+    SeedEarlierInstall(m);
+    m.AddFile("C:\\windows\\syswow64\\vornhu4.ime", "old32");
+    m.Entry("C:\\windows\\syswow64\\vornhu4.ime")->loaded = true;
+    ResolveInstallDirectory();
+    RunInstallSequence();
+    EXPECT_EQ(g_ctx.sequenceStopped, 0);
+    EXPECT_EQ(g_ctx.oldImeInUse, 1);
+    EXPECT_EQ(m.Read("C:\\windows\\syswow64\\vornhu2.ime"), "old32");
+    // The 64-bit one was in the real system32 and could simply be deleted.
+    EXPECT_FALSE(m.Exists("C:\\windows\\system32\\vornhu2.ime"));
+}
+
+TEST_F(SequenceTest, LoadedSystemFileMovedAsideDoesNotSetTheFlag) {
+    m.Make32Bit();
+    SeedEarlierInstall(m);
+    m.Entry("C:\\windows\\system32\\vornhu4.ime")->loaded = true;
+    RunInstallSequence();
+    EXPECT_EQ(g_ctx.sequenceStopped, 0);
+    EXPECT_EQ(g_ctx.oldImeInUse, 0);
+    EXPECT_EQ(m.Read("C:\\windows\\system32\\vornhu2.ime"), "old64");
+}
+
+TEST_F(SequenceTest, LockedOldFileStopsBeforeAnythingIsPlaced) {
+    m.Make32Bit();
+    SeedEarlierInstall(m);
+    m.Entry("C:\\windows\\system32\\vornhu4.ime")->locked = true;
+    m.AddFile("C:\\windows\\system32\\vornhu2.ime", "a");
+    m.Entry("C:\\windows\\system32\\vornhu2.ime")->locked = true;
+    m.AddFile("C:\\windows\\system32\\vornh12.ime", "b");
+    m.Entry("C:\\windows\\system32\\vornh12.ime")->locked = true;
+    EXPECT_EQ(Silent(), kExitImeLocked);
+    EXPECT_EQ(g_ctx.oldImeInUse, 1);
+    ASSERT_FALSE(m.boxes.empty());
+    EXPECT_EQ(m.boxes.back().wtext,
+              u"　　你以前安装的砚舟五笔正在使用，请关闭使用砚舟五笔的所有窗口，或者重新启动机器后，才能安装新版本的砚舟"
+              u"五笔！");
+    EXPECT_EQ(m.boxes.back().wtitle, u"智能砚舟安装");
+    EXPECT_EQ(m.Read("C:\\windows\\system32\\vornhu4.ime"), "old64");
+    EXPECT_TRUE(m.imeInstalls.empty());
+    EXPECT_TRUE(m.winExecs.empty());
+    EXPECT_FALSE(m.HasValue(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "voyzsjgl"));
+}
+
+TEST_F(SequenceTest, LockedWow64FileStopsOn64BitWindows) {
+    SeedEarlierInstall(m);
+    m.AddFile("C:\\windows\\syswow64\\vornhu4.ime", "old32");
+    m.Entry("C:\\windows\\syswow64\\vornhu4.ime")->locked = true;
+    EXPECT_EQ(Silent(), kExitImeLocked);
+    EXPECT_EQ(g_ctx.oldImeInUse, 1);
+    // The system32 file was never reached.
+    EXPECT_EQ(m.Read("C:\\windows\\system32\\vornhu4.ime"), "old64");
+}
+
+TEST_F(SequenceTest, SilentInstallWithoutPayloadDoesNotClaimSuccess) {
+    EXPECT_EQ(Silent(), kExitNoPayload);
+}
+
+// Fails every fallible call of a silent install once, in turn: each run must
+// end with one of the documented exit codes and write only where an install
+// writes.
+TEST_F(SequenceTest, EveryFailurePointEndsCleanly) {
+    const std::set<std::string> allowed = {"C:\\PROGRAM FILES\\VORNHU", "C:\\WINDOWS", "D:\\VORNHU", "C:\\VORNHU"};
+    long total = 0;
+    {
+        sim::Machine probe;
+        probe.driveTypes['D'] = DRIVE_FIXED;
+        probe.AddDir("D:\\");
+        ResetInstallContext();
+        SetupMain(nullptr, "setvosrf32", SW_SHOW);
+        total = probe.callCount;
+    }
+    ASSERT_GT(total, 5);
+    for (long n = 1; n <= total + 1; n++) {
+        sim::Machine run;
+        run.driveTypes['D'] = DRIVE_FIXED;
+        run.AddDir("D:\\");
+        std::set<std::string> before;
+        for (auto& kv : run.files) before.insert(kv.first);
+        run.failAt = n;
+        ResetInstallContext();
+        int rc = SetupMain(nullptr, "setvosrf32", SW_SHOW);
+        EXPECT_TRUE(rc == kExitOk || rc == kExitStepFailed || rc == kExitNoPayload || rc == kExitNotAdministrator)
+            << "fault at call " << n << " (" << run.failedCall << "): exit " << rc;
+        for (auto& kv : run.files) {
+            if (before.count(kv.first)) continue;
+            bool inside = false;
+            for (const std::string& dir : allowed)
+                if (kv.first.compare(0, dir.size(), dir) == 0) inside = true;
+            EXPECT_TRUE(inside) << "fault at call " << n << " wrote " << kv.first;
+        }
+    }
+}
