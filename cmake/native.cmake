@@ -109,3 +109,13 @@ add_test(NAME static.win64 COMMAND ${CMAKE_SOURCE_DIR}/tests/static/check_pe.sh 
 set_tests_properties(static.win32 static.win64 PROPERTIES LABELS static)
 
 include(${CMAKE_SOURCE_DIR}/tests/wine/wine_tests.cmake OPTIONAL)
+
+# The archive tools: deterministic payload, list/test/extract/pack, refusals.
+if(TARGET voz AND TARGET mkpayload)
+  foreach(case deterministic list-test roundtrip corrupt pack-refusals pack-payload-refusals)
+    add_test(NAME tools.${case}
+      COMMAND sh ${CMAKE_SOURCE_DIR}/tests/tools/tools_test.sh ${case}
+              $<TARGET_FILE:voz> $<TARGET_FILE:mkpayload> ${CMAKE_BINARY_DIR}/tools-test/${case})
+    set_tests_properties(tools.${case} PROPERTIES LABELS tools)
+  endforeach()
+endif()

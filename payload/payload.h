@@ -33,6 +33,12 @@ bool ExtractArchive(const BYTE* archive, DWORD cbArchive, BYTE* workArea);
 // passed and appends the failures to `failures` (cut to `cbFailures`).
 int VerifyArchive(const BYTE* archive, DWORD cbArchive, char* failures, size_t cbFailures, LPCSTR exclusions);
 void ExtractArchiveFile(LPCSTR path);
+// Gives the expanded phrase list "vorncyzk.bak" its trailer ("VORN", byte
+// sum, word count) at the returned length m; writes up to m + 12 bytes, and
+// m never exceeds `cbText`.
+DWORD AddPhraseListTrailer(BYTE* text, DWORD cbText);
+// Appends a file as a new current-format member; false leaves the archive as it was.
+bool AddFileToArchive(LPCSTR archivePath, LPCSTR sourcePath);
 void RestoreUserData(void);
 
 // WOW64 file-system redirection off and back on (no-ops where it does not exist).

@@ -78,7 +78,12 @@ size_t FindMember(const unsigned char* archive, size_t cbArchive, const char* na
         if (strcmp(member.name, name) != 0) continue;
         if (member.cbCompressed == 0) return 0;
         uLongf cbOut = (uLongf)cbOutput;
-        if (uncompress(output, &cbOut, member.compressed, member.cbCompressed) != Z_OK) return 0;
+        if (uncompress(output, &cbOut, member.compressed, member.cbCompressed) != Z_OK) {
+            // uncompress leaves what it expanded before failing; a caller
+            // that checks the first bytes ("BM") must not see a torn member.
+            output[0] = output[1] = 0;
+            return 0;
+        }
         return (size_t)cbOut;
     }
     return 0;
@@ -97,7 +102,7 @@ void VozWriteRecord(unsigned char record[kVozRecordBytes], const char* name, con
     record[0] = 'V';
     record[1] = 'F';
     size_t n = strlen(name);
-    memcpy(record + 2, name, n > kVozMaxName ? kVozMaxName : n);
+    memcpy(record + 2, name, n > (size_t)kVozMaxName ? (size_t)kVozMaxName : n);
     memcpy(record + 18, digest, 32);
     VozPutLe32(record + 52, cbCompressed);
 }

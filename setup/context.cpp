@@ -81,9 +81,15 @@ LPCSTR ResolveInstallDirectory(void) {
 
 bool Is64BitWindows(void) {
     g_ctx.windowsMajor = 0;
-    OSVERSIONINFOA info;
-    memset(&info, 0, sizeof(info));
-    info.dwOSVersionInfoSize = 156;  // OSVERSIONINFOEXA: accepted by every NT version
+    // The extended size (OSVERSIONINFOEXA, 156 bytes) needs room for the
+    // extended fields, which Windows fills in.
+    union {
+        OSVERSIONINFOA info;
+        BYTE extended[156];
+    } version;
+    OSVERSIONINFOA& info = version.info;
+    memset(&version, 0, sizeof(version));
+    info.dwOSVersionInfoSize = sizeof(version.extended);
     if (!GetVersionExA(&info)) {
         info.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
         if (!GetVersionExA(&info)) info.dwMajorVersion = 0;

@@ -201,6 +201,13 @@ UINT _lwrite(HFILE file, LPCSTR buffer, UINT bytes) {
     if (!f || !f->write) return Fail(ERROR_INVALID_HANDLE), (UINT)HFILE_ERROR;
     FileEntry* e = Find(f->key);
     if (!e) return Fail(ERROR_INVALID_HANDLE), (UINT)HFILE_ERROR;
+    if (bytes == 0) {
+        // Windows' _hwrite: a zero-length write sets the end of the file at
+        // the current position (truncates or extends it).
+        if (m.Fault("_lwrite")) return Fail(ERROR_DISK_FULL), (UINT)HFILE_ERROR;
+        e->data.resize(f->pos);
+        return 0;
+    }
     UINT n = bytes;
     if (m.Fault("_lwrite")) {
         n = bytes / 2;  // a full disk: part of the data reaches it
@@ -571,6 +578,14 @@ BOOL GetVersionExA(LPOSVERSIONINFOA info) {
     info->dwBuildNumber = m.buildNumber;
     info->dwPlatformId = m.win9x ? VER_PLATFORM_WIN32_WINDOWS : VER_PLATFORM_WIN32_NT;
     info->szCSDVersion[0] = 0;
+    if (info->dwOSVersionInfoSize == 156) {
+        // OSVERSIONINFOEXA: service pack, suite mask, a workstation.
+        BYTE* ex = (BYTE*)info + 148;
+        memset(ex, 0, 8);
+        ex[4] = 0x00;
+        ex[5] = 0x01;  // VER_SUITE_SINGLEUSERTS
+        ex[6] = 1;     // VER_NT_WORKSTATION
+    }
     return TRUE;
 }
 
@@ -642,13 +657,13 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
     Machine& m = Current();
     std::string n = name ? name : "";
     if (module == kAdvapi && m.md5Available) {
-        if (n == "MD5Init") return reinterpret_cast<FARPROC>(&SimMd5Init);
-        if (n == "MD5Update") return reinterpret_cast<FARPROC>(&SimMd5Update);
-        if (n == "MD5Final") return reinterpret_cast<FARPROC>(&SimMd5Final);
+        if (n == "MD5Init") return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&SimMd5Init));
+        if (n == "MD5Update") return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&SimMd5Update));
+        if (n == "MD5Final") return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&SimMd5Final));
     }
     if (module == kKernel && m.wow64ApiAvailable) {
-        if (n == "Wow64DisableWow64FsRedirection") return reinterpret_cast<FARPROC>(&SimWow64Disable);
-        if (n == "Wow64RevertWow64FsRedirection") return reinterpret_cast<FARPROC>(&SimWow64Revert);
+        if (n == "Wow64DisableWow64FsRedirection") return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&SimWow64Disable));
+        if (n == "Wow64RevertWow64FsRedirection") return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&SimWow64Revert));
     }
     return Fail(ERROR_PROC_NOT_FOUND), nullptr;
 }

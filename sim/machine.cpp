@@ -78,6 +78,7 @@ Machine::Machine() {
     AddDir("C:\\Program Files");
     AddDir("C:\\Program Files (x86)");
     Make64Bit();
+    AddStandardRegistry();
     Use(this);
 }
 
@@ -116,6 +117,7 @@ void Machine::Make9x() {
     minorVersion = 10;
     buildNumber = 2222;
     win9x = true;
+    ConvertPreloadTo9x();
 }
 
 bool Machine::Fault(const char* call) {

@@ -71,6 +71,13 @@ struct RegKey {
     bool deleted = false;
 };
 
+// One open registry handle: the key and the access it was opened with.
+struct RegHandle {
+    RegKey* key = nullptr;
+    REGSAM access = 0;
+    bool used = false;
+};
+
 struct AclGrant {
     std::string object;
     std::string trustee;
@@ -136,6 +143,12 @@ class Machine {
     std::string GetValue(HKEY root, const std::string& path, const std::string& name, DWORD* type = nullptr);
     std::vector<std::string> Subkeys(HKEY root, const std::string& path);  // enumeration order
     void DeleteKeyTree(HKEY root, const std::string& path);
+    // What a fresh Windows holds: the US and Chinese keyboard layouts, both
+    // preload lists with 00000804, and the parents of the setup's entries.
+    void AddStandardRegistry();
+    // Rewrites the current user's preload values as the 9x numbered subkeys.
+    void ConvertPreloadTo9x();
+    size_t OpenKeyCount() const;  // registry handles not yet closed
 
     // ---- user interface and processes --------------------------------------
     std::vector<MessageBoxCall> boxes;
@@ -143,7 +156,7 @@ class Machine {
     int defaultYesNo = IDYES;
     std::vector<std::string> winExecs;
     std::vector<AclGrant> grants;
-    bool securityFails = false;
+    bool securityFails = false;  // SetNamedSecurityInfoA refuses to change a DACL
     std::vector<ImeInstallCall> imeInstalls;
     HKL imeInstallResult = (HKL)(ULONG_PTR)0xE0010804u;  // null: the call fails
     bool imeInstallWritesRegistry = true;                // the entry Windows makes on success
@@ -163,7 +176,9 @@ class Machine {
     std::string currentDir = "C:\\";
     bool redirectionDisabled = false;
     DWORD lastError = 0;
-    std::unique_ptr<RegKey> hives[4];
+    std::unique_ptr<RegKey> hives[4];  // HKEY_CLASSES_ROOT, _CURRENT_USER, _LOCAL_MACHINE, _USERS
+    std::vector<RegHandle> regHandles;
+    std::vector<std::unique_ptr<RegKey>> regDeleted;  // kept alive for handles still open on them
     size_t liveAllocations = 0;
 
     std::string SystemDir() const { return windowsDir + "\\" + systemDirName; }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "imereg/imereg.h"
+#include "payload/payload.h"
 #include "setup/context.h"
 #include "sim/machine.h"
 
@@ -16,6 +17,11 @@ class SimTest : public ::testing::Test {
         ResetInstallContext();
         memset(&g_preload, 0, sizeof(g_preload));
         g_installedLayout = nullptr;
+    }
+    // A window the test left open would still hold the work buffer.
+    void TearDown() override {
+        sim::Use(&m);
+        ClosePayload();
     }
     sim::Machine m;
 };

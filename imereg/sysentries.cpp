@@ -1,0 +1,126 @@
+// The smaller marks an install leaves: the uninstall entry, the auto-start
+// entry, the browser's user-agent token, full access to the installation
+// directory for the installing account, and its low integrity level.  None
+// of them reports a failure: the install goes on whatever they manage.
+#include "imereg/imereg.h"
+#include "imereg/texts.h"
+#include "setup/context.h"
+
+enum { kSystemDirChars = 100, kUserNameChars = 198 };
+
+static size_t WideLength(LPCWSTR s) {
+    size_t n = 0;
+    while (s[n]) n++;
+    return n;
+}
+
+// REG_SZ through the wide call, sized as twice the characters without the terminator.
+static void WriteWideText(HKEY key, LPCWSTR name, LPCWSTR text) {
+    RegSetValueExW(key, name, 0, REG_SZ, (const BYTE*)text, (DWORD)(WideLength(text) * sizeof(WCHAR)));
+}
+
+// Opens `parentPath` of HKEY_LOCAL_MACHINE for reading and creates or opens
+// `name` below it with full access; false (nothing left open) on failure.
+static bool OpenMachineEntry(LPCSTR parentPath, LPCSTR name, HKEY* parent, HKEY* key) {
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, parentPath, 0, KEY_READ, parent) != ERROR_SUCCESS) return false;
+    if (RegCreateKeyExA(*parent, name, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, NULL, key, NULL) !=
+        ERROR_SUCCESS) {
+        RegCloseKey(*parent);
+        return false;
+    }
+    return true;
+}
+
+void WriteUninstallEntry(void) {
+    HKEY parent, entry;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, KEY_UNINSTALL_W, 0, KEY_READ, &parent) != ERROR_SUCCESS) return;
+    if (RegCreateKeyExW(parent, KEY_UNINSTALL_ENTRY_W, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, NULL, &entry,
+                        NULL) != ERROR_SUCCESS) {
+        RegCloseKey(parent);
+        return;
+    }
+    WriteWideText(entry, VALUE_DISPLAY_NAME_W, DISPLAY_NAME_W);
+
+    WCHAR path[kSystemDirChars + 16];
+    UINT n = GetSystemDirectoryW(path, kSystemDirChars);
+    size_t cchTail = WideLength(FMT_UNINSTALLER_W);
+    if (n > 0 && n < kSystemDirChars && n + cchTail < sizeof(path) / sizeof(path[0])) {
+        for (size_t i = 0; i <= cchTail; i++) path[n + i] = FMT_UNINSTALLER_W[i];
+        WriteWideText(entry, VALUE_UNINSTALL_STRING_W, path);
+    }
+    RegCloseKey(entry);
+    RegCloseKey(parent);
+}
+
+void WriteAutoStartEntry(LPCSTR command) {
+    HKEY parent, run;
+    if (!command) return;
+    if (!OpenMachineEntry(KEY_CURRENT_VERSION, KEY_RUN, &parent, &run)) return;
+    RegDeleteValueA(run, VALUE_AUTOSTART);
+    WriteRegText(run, VALUE_AUTOSTART, command);
+    RegCloseKey(run);
+    RegCloseKey(parent);
+}
+
+void WriteBrowserTag(void) {
+    HKEY parent, platform;
+    if (!OpenMachineEntry(KEY_USER_AGENT, KEY_POST_PLATFORM, &parent, &platform)) return;
+    // Earlier versions: tavk6300 … tavk6800, then tavk7000 … tavk7900.
+    char token[] = BROWSER_TOKEN_OLDEST;
+    for (char minor = '3'; minor <= '8'; minor++) {
+        token[5] = minor;
+        RegDeleteValueA(platform, token);
+    }
+    token[4] = '7';
+    for (char minor = '0'; minor <= '9'; minor++) {
+        token[5] = minor;
+        RegDeleteValueA(platform, token);
+    }
+    RegSetValueExA(platform, BROWSER_TOKEN, 0, REG_SZ, (const BYTE*)"", 0);
+    RegCloseKey(platform);
+    RegCloseKey(parent);
+}
+
+int GrantUserFullAccess(LPCSTR directory) {
+    char user[kUserNameChars];
+    char object[MAX_PATH];
+    DWORD cchUser = sizeof(user);
+    if (!directory || !GetUserNameA(user, &cchUser)) return 0;
+    // SetNamedSecurityInfoA wants a writable name.
+    if (snprintf(object, sizeof(object), "%s", directory) >= (int)sizeof(object)) return 0;
+
+    PACL oldDacl = NULL;
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+    if (GetNamedSecurityInfoA(object, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, NULL, NULL, &oldDacl, NULL,
+                              &descriptor) != ERROR_SUCCESS)
+        return 0;
+
+    EXPLICIT_ACCESS_A access;
+    memset(&access, 0, sizeof(access));
+    BuildExplicitAccessWithNameA(&access, user, GENERIC_ALL, GRANT_ACCESS, SUB_CONTAINERS_AND_OBJECTS_INHERIT);
+    PACL newDacl = NULL;
+    int granted = 0;
+    if (SetEntriesInAclA(1, &access, oldDacl, &newDacl) == ERROR_SUCCESS &&
+        SetNamedSecurityInfoA(object, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, NULL, NULL, newDacl, NULL) ==
+            ERROR_SUCCESS)
+        granted = 1;
+    if (newDacl) LocalFree((HLOCAL)newDacl);
+    if (descriptor) LocalFree((HLOCAL)descriptor);
+    return granted;
+}
+
+void SetLowIntegrity(void) {
+    char directory[kDirChars];
+    char system[MAX_PATH];
+    char command[kDirChars + MAX_PATH + 64];
+    CopyText(directory, sizeof(directory), g_ctx.installDir);
+    size_t n = strlen(directory);
+    if (n > 0 && directory[n - 1] == '\\') directory[n - 1] = 0;
+    // By full path: a bare "icacls.exe" would be searched for in the current
+    // directory first, and run with this process's administrator rights.
+    UINT cchSystem = GetSystemDirectoryA(system, sizeof(system));
+    if (cchSystem == 0 || cchSystem >= sizeof(system)) return;
+    int cch = snprintf(command, sizeof(command), FMT_ICACLS, system, directory);
+    if (cch < 0 || (size_t)cch >= sizeof(command)) return;
+    WinExec(command, SW_SHOW);
+}

@@ -1,0 +1,341 @@
+// The payload resource and the work buffer, unpacking archives into the
+// installation directory with a digest check, verifying what was unpacked,
+// and the restore of the user's backup archive.
+//
+// Archives are untrusted: the backup archive comes from disk, and any of them
+// may be damaged.  Every walk goes through the bounded walker of voz.cpp with
+// the archive's byte count; member names that are not bare file names are
+// never written or read.
+#include <zlib.h>
+
+#include "payload/payload.h"
+#include "payload/texts.h"
+#include "payload/voz.h"
+#include "setup/context.h"
+
+enum {
+    kNameArea = 100,          // work area: the member's name, then the expanded bytes
+    kDigestReserve = 44,      // kept free behind the expanded bytes for the digest
+    kDigestGap = 10,          // between the expanded bytes and their digest
+    kArchiveFileBytes = 131072,
+    kTrailerBytes = 12,
+    kRestoreMinBytes = 100,
+    kRestoreSlack = 200,
+    kExclusionsOffset = 4096,
+};
+
+bool OpenPayload(void) {
+    if (!g_ctx.payload) {
+        HRSRC res = FindResourceExA(NULL, PAYLOAD_RES_TYPE, PAYLOAD_RES_NAME,
+                                    MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED));
+        if (!res) res = FindResourceA(NULL, PAYLOAD_RES_NAME, PAYLOAD_RES_TYPE);
+        HGLOBAL loaded = res ? LoadResource(NULL, res) : NULL;
+        const BYTE* bytes = loaded ? (const BYTE*)LockResource(loaded) : NULL;
+        if (bytes) {
+            g_ctx.payloadResource = loaded;
+            g_ctx.payload = bytes;
+            g_ctx.payloadBytes = SizeofResource(NULL, res);
+        }
+    }
+    if (!g_ctx.workBuffer) {
+        HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, kWorkBufferBytes);
+        BYTE* buffer = memory ? (BYTE*)GlobalLock(memory) : NULL;
+        if (buffer) {
+            g_ctx.workMemory = memory;
+            g_ctx.workBuffer = buffer;
+        } else if (memory) {
+            GlobalFree(memory);
+        }
+    }
+    return g_ctx.payload != NULL && g_ctx.workBuffer != NULL;
+}
+
+void ClosePayload(void) {
+    if (g_ctx.workMemory) {
+        GlobalUnlock(g_ctx.workMemory);
+        GlobalFree(g_ctx.workMemory);
+    }
+    if (g_ctx.payloadResource) FreeResource(g_ctx.payloadResource);
+    g_ctx.workMemory = NULL;
+    g_ctx.workBuffer = NULL;
+    g_ctx.payloadResource = NULL;
+    g_ctx.payload = NULL;
+    g_ctx.payloadBytes = 0;
+}
+
+// Appends `piece` whole, or nothing when it would not fit in `cb` bytes
+// (a cut GBK text would end in half a character).
+static bool AppendWhole(char* text, size_t cb, LPCSTR piece) {
+    size_t used = strlen(text);
+    size_t add = strlen(piece);
+    if (used + add + 1 > cb) return false;
+    memcpy(text + used, piece, add + 1);
+    return true;
+}
+
+// Device names open the device whatever directory precedes them ("COM1.txt"
+// included): a member of that name would be written to a port or printer.
+static bool IsDeviceName(LPCSTR name) {
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
+    char stem[8];
+    // Windows ignores what follows a dot or colon, and trailing spaces.
+    size_t n = strcspn(name, ".:");
+    while (n > 0 && name[n - 1] == ' ') n--;
+    if (n < 3 || n > 4) return false;
+    for (size_t i = 0; i < n; i++) {
+        char c = name[i];
+        stem[i] = (c >= 'a' && c <= 'z') ? (char)(c - 32) : c;
+    }
+    stem[n] = 0;
+    for (size_t i = 0; i < sizeof(kDevices) / sizeof(kDevices[0]); i++)
+        if (strcmp(stem, kDevices[i]) == 0) return true;
+    return n == 4 && (strncmp(stem, "COM", 3) == 0 || strncmp(stem, "LPT", 3) == 0) && stem[3] >= '1' &&
+           stem[3] <= '9';
+}
+
+// The path of a member in the installation directory; false for a name that
+// could lead anywhere else, or a path too long to hold.
+static bool MemberPath(char* path, size_t cbPath, LPCSTR name) {
+    if (!VozIsBareName(name) || IsDeviceName(name)) return false;
+    return FormatPath(path, cbPath, FMT_IN_DIR, g_ctx.installDir, name);
+}
+
+// True when the computed digest is a real one and equals the record's field
+// (which is read only inside its 33 bytes: it may lack its terminator).
+static bool DigestMatches(const char computed[kDigestChars], const char* recorded) {
+    return computed[0] != 0 && memcmp(computed, recorded, kVozDigestField) == 0;
+}
+
+static inline bool IsGbkPair(const BYTE* text, DWORD r, DWORD n) {
+    return r + 1 < n && text[r] > 0x80 && text[r + 1] > 0x3F;
+}
+
+static inline bool IsSeparator(const BYTE* text, DWORD r, DWORD n) {
+    return r + 1 < n && text[r] == ';' && text[r + 1] == ' ';
+}
+
+// The five-stroke phrase list is a GBK text of words, each followed by "; ".
+// The input method trusts it only with a trailer: "VORN", the byte sum and
+// the word count.  Words of one character, words without their "; " and
+// stray bytes are dropped; the rewrite never grows the text, and nothing
+// outside the `n` bytes is read.  Returns the text's new length m; the
+// trailer occupies m .. m + 11, which the caller must have room for.
+DWORD AddPhraseListTrailer(BYTE* text, DWORD n) {
+    if (n >= kTrailerBytes && memcmp(text + n - kTrailerBytes, PHRASE_TRAILER_TAG, 4) == 0) return n - kTrailerBytes;
+    DWORD r = 0, w = 0;
+    DWORD sum = 0, words = 0;
+    while (r < n) {
+        DWORD w0 = w;
+        DWORD chars = 0;
+        while (IsGbkPair(text, r, n)) {
+            sum += text[r] + text[r + 1];
+            text[w] = text[r];
+            text[w + 1] = text[r + 1];
+            r += 2;
+            w += 2;
+            chars++;
+        }
+        if (chars >= 2 && IsSeparator(text, r, n)) {
+            words++;
+            text[w] = text[r];
+            text[w + 1] = text[r + 1];
+            r += 2;
+            w += 2;
+            continue;
+        }
+        w = w0;
+        if (r >= n) break;
+        while (r < n && text[r] != ';' && !(r + 1 < n && text[r + 1] == ' ')) r++;
+        if (r >= n) break;
+        // The separator that ends the dropped word stays; a lone last byte is all there is of it.
+        text[w++] = text[r++];
+        if (r < n) text[w++] = text[r++];
+    }
+    memcpy(text + w, PHRASE_TRAILER_TAG, 4);
+    VozPutLe32(text + w + 4, sum);
+    VozPutLe32(text + w + 8, words);
+    return w;
+}
+
+static void ReportMemberFailure(LPCSTR name) {
+    char text[128 + kVozNameField];
+    snprintf(text, sizeof(text), MSG_MEMBER_FAILED_FMT, name);
+    ShowFailureA(text, PAYLOAD_TITLE_INSTALL);
+}
+
+// Expands, checks and writes one member; false when it failed.  `area` is
+// the work area (name, then the expanded bytes), `cbExpand` the room for
+// the expanded bytes.
+static bool ExtractMember(const VozMember* member, bool legacy, BYTE* area, DWORD cbExpand) {
+    char path[MAX_PATH];
+    if (!MemberPath(path, sizeof(path), member->name)) return false;
+    BYTE* data = area + kNameArea;
+    uLongf cbData = cbExpand;
+    if (uncompress(data, &cbData, member->compressed, member->cbCompressed) != Z_OK || cbData == 0) return false;
+    DWORD length = (DWORD)cbData;
+    if (!legacy) {
+        char* digest = (char*)data + length + kDigestGap;
+        DigestHex(data, length, digest);
+        if (!DigestMatches(digest, member->digest)) return false;
+    }
+    if (DeleteIfPresent(path) == -1) RenameAside(path);
+    if (strcmp(member->name, PHRASE_LIST_NAME) == 0) length = AddPhraseListTrailer(data, length) + kTrailerBytes;
+    HFILE file = _lcreat(path, 0);
+    if (file == HFILE_ERROR) return false;
+    UINT written = _lwrite(file, (LPCSTR)data, length);
+    _lclose(file);
+    return written == length;
+}
+
+// Every member whose name cannot be written, whose bytes do not expand or do
+// not match their digest, or that cannot be written gets its own message; the
+// walk goes on.  A damaged record ends the walk, and the members after it
+// count as failed without a message (the caller reports the whole).
+bool ExtractArchive(const BYTE* archive, DWORD cbArchive, BYTE* workArea) {
+    MemberIterator it;
+    if (!VozBegin(&it, archive, cbArchive, kMarkerExact)) return false;
+    if (it.count == 0) return true;
+    // The work area lies in the work buffer; what remains of it behind the
+    // name area, less the digest's reserve, is the room for one member.
+    // Addresses compared as numbers: the pointers may belong to different blocks.
+    if (!g_ctx.workBuffer) return false;
+    uintptr_t start = (uintptr_t)g_ctx.workBuffer, end = start + kWorkBufferBytes;
+    uintptr_t area = (uintptr_t)workArea, from = (uintptr_t)archive;
+    if (area < start || area >= end) return false;
+    size_t cbRest = (size_t)(end - area);
+    if (cbRest <= (size_t)kNameArea + kDigestReserve) return false;
+    // An archive read into the work buffer must lie before the work area.
+    if (from < end && from + cbArchive > area) return false;
+    DWORD cbExpand = (DWORD)(cbRest - kNameArea - kDigestReserve);
+
+    DWORD passed = 0;
+    VozMember member;
+    while (VozNext(&it, &member)) {
+        // The walker guarantees the name ends inside its field.
+        snprintf((char*)workArea, kNameArea, "%s", member.name);
+        if (ExtractMember(&member, it.legacy, workArea, cbExpand))
+            passed++;
+        else
+            ReportMemberFailure((LPCSTR)workArea);
+    }
+    return passed == it.count;
+}
+
+int VerifyArchive(const BYTE* archive, DWORD cbArchive, char* failures, size_t cbFailures, LPCSTR exclusions) {
+    if (!failures || cbFailures == 0) return 0;
+    failures[0] = 0;
+    MemberIterator it;
+    if (!VozBegin(&it, archive, cbArchive, kMarkerExact) || it.count == 0) return 0;
+    // The closing sentence always fits: names are left out first.
+    size_t cbClosing = strlen(MSG_VERIFY_INCOMPLETE);
+    size_t cbNames = cbFailures > cbClosing ? cbFailures - cbClosing : 1;
+
+    int passed = 0;
+    VozMember member;
+    while (VozNext(&it, &member)) {
+        char path[MAX_PATH];
+        char digest[kDigestChars];
+        bool ok = false;
+        if (MemberPath(path, sizeof(path), member.name)) {
+            DWORD cbFile = FileDigest(path, digest);
+            if (it.legacy)
+                ok = cbFile >= member.cbCompressed;
+            else
+                ok = DigestMatches(digest, member.digest) || (exclusions && ContainsWord(exclusions, member.name));
+        }
+        if (ok) {
+            passed++;
+            continue;
+        }
+        char piece[kVozNameField + sizeof(VERIFY_FAILURE_MARK)];
+        snprintf(piece, sizeof(piece), "%s" VERIFY_FAILURE_MARK, member.name);
+        AppendWhole(failures, cbNames, piece);
+    }
+    if ((DWORD)passed < it.count) AppendWhole(failures, cbFailures, MSG_VERIFY_INCOMPLETE);
+    return passed;
+}
+
+void ExtractArchiveFile(LPCSTR path) {
+    if (g_ctx.backupState == kBackupKeep || !g_ctx.workBuffer) return;
+    HFILE file = _lopen(path, OF_READ);
+    if (file == HFILE_ERROR) return;
+    UINT got = _lread(file, g_ctx.workBuffer, kArchiveFileBytes);
+    _lclose(file);
+    if (got == (UINT)HFILE_ERROR) return;
+    ExtractArchive(g_ctx.workBuffer, got, g_ctx.workBuffer + kArchiveFileBytes);
+}
+
+// "成功恢复了%d个原有数据文件！" in UTF-16, built piece by piece.
+static void FormatRestoredText(WCHAR* out, size_t cchOut, int count) {
+    static const WCHAR kHead[] = MSG_RESTORED_HEAD_W;
+    static const WCHAR kTail[] = MSG_RESTORED_TAIL_W;
+    WCHAR digits[12];
+    size_t cchDigits = 0;
+    unsigned value = count < 0 ? 0u : (unsigned)count;
+    do {
+        digits[cchDigits++] = (WCHAR)('0' + value % 10);
+        value /= 10;
+    } while (value && cchDigits < sizeof(digits) / sizeof(digits[0]));
+    size_t cchHead = sizeof(kHead) / sizeof(kHead[0]) - 1;
+    size_t cchTail = sizeof(kTail) / sizeof(kTail[0]) - 1;
+    if (cchHead + cchDigits + cchTail + 1 > cchOut) {
+        if (cchOut) out[0] = 0;
+        return;
+    }
+    size_t k = 0;
+    for (size_t i = 0; i < cchHead; i++) out[k++] = kHead[i];
+    while (cchDigits) out[k++] = digits[--cchDigits];
+    for (size_t i = 0; i < cchTail; i++) out[k++] = kTail[i];
+    out[k] = 0;
+}
+
+// Reads the backup archive whole (it is as long as the user's data made it)
+// into a block of its own, unpacks it over the fresh installation and says
+// how that went.  No archive, or one too short to hold a member: silence.
+void RestoreUserData(void) {
+    char source[MAX_PATH];
+    char target[MAX_PATH];
+    if (!g_ctx.workBuffer) return;
+    if (!FormatPath(target, sizeof(target), FMT_IN_DIR, g_ctx.installDir, BACKUP_ARCHIVE_NAME)) return;
+    // Without a previous directory the source would be a bare name in the current directory.
+    if (g_ctx.previousDir[0] && strcmp(g_ctx.installDir, g_ctx.previousDir) != 0 &&
+        FormatPath(source, sizeof(source), FMT_IN_DIR, g_ctx.previousDir, BACKUP_ARCHIVE_NAME))
+        CopyFileA(source, target, FALSE);
+
+    HFILE file = _lopen(target, OF_READ);
+    if (file == HFILE_ERROR) return;
+    LONG size = _llseek(file, 0, FILE_END);
+    if (size < 0 || _llseek(file, 0, FILE_BEGIN) != 0) {
+        _lclose(file);
+        return;
+    }
+    HGLOBAL block = GlobalAlloc(GPTR, (SIZE_T)size + kRestoreSlack);
+    if (!block) {
+        _lclose(file);
+        return;
+    }
+    UINT got = _lread(file, block, (UINT)size);
+    _lclose(file);
+    if (got == (UINT)HFILE_ERROR || got < kRestoreMinBytes) {
+        GlobalFree(block);
+        return;
+    }
+
+    const BYTE* archive = (const BYTE*)block;
+    ExtractArchive(archive, got, g_ctx.workBuffer);
+    char* failures = (char*)g_ctx.workBuffer;
+    char* exclusions = (char*)g_ctx.workBuffer + kExclusionsOffset;
+    exclusions[0] = 0;
+    // Room is kept for the closing sentence.
+    size_t cbFailures = kExclusionsOffset - strlen(MSG_BREAK MSG_RESTORE_FAILED);
+    int restored = VerifyArchive(archive, got, failures, cbFailures, exclusions);
+    if (failures[0]) {
+        AppendWhole(failures, kExclusionsOffset, MSG_BREAK MSG_RESTORE_FAILED);
+        ShowFailureA(failures, PAYLOAD_TITLE_VORN);
+    } else {
+        WCHAR text[64];
+        FormatRestoredText(text, sizeof(text) / sizeof(text[0]), restored);
+        MessageBoxW(NULL, text, PAYLOAD_TITLE_VORN_W, MB_OK);
+    }
+    GlobalFree(block);
+}

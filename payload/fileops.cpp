@@ -1,0 +1,164 @@
+// File primitives shared by unpacking and placement: the digest string, the
+// delete that tolerates absence, the rename-aside of a file Windows holds
+// loaded, and WOW64 file-system redirection.
+#include "payload/payload.h"
+#include "payload/texts.h"
+
+// GetProcAddress hands back a generic function pointer; going through
+// void(*)(void) keeps the compiler from warning about the cast.
+template <typename T>
+static T ProcAs(FARPROC proc) {
+    return reinterpret_cast<T>(reinterpret_cast<void (*)(void)>(proc));
+}
+
+// advapi32's MD5, loaded on demand: every Windows from NT on exports it but
+// no import library declares it.
+struct Md5Functions {
+    HMODULE module;
+    VORN_MD5INIT init;
+    VORN_MD5UPDATE update;
+    VORN_MD5FINAL final;
+};
+
+// False (and nothing to unload) when the library or one function is missing.
+static bool LoadMd5(Md5Functions* md5) {
+    memset(md5, 0, sizeof(*md5));
+    md5->module = LoadLibraryA(DLL_ADVAPI32);
+    if (!md5->module) return false;
+    md5->init = ProcAs<VORN_MD5INIT>(GetProcAddress(md5->module, FN_MD5INIT));
+    md5->update = ProcAs<VORN_MD5UPDATE>(GetProcAddress(md5->module, FN_MD5UPDATE));
+    md5->final = ProcAs<VORN_MD5FINAL>(GetProcAddress(md5->module, FN_MD5FINAL));
+    if (md5->init && md5->update && md5->final) return true;
+    FreeLibrary(md5->module);
+    md5->module = NULL;
+    return false;
+}
+
+static void WriteHex(const VORN_MD5_CTX* ctx, char out[kDigestChars]) {
+    static const char kHex[] = "0123456789ABCDEF";
+    for (int i = 0; i < 16; i++) {
+        out[2 * i] = kHex[ctx->digest[i] >> 4];
+        out[2 * i + 1] = kHex[ctx->digest[i] & 15];
+    }
+}
+
+void DigestHex(const void* bytes, DWORD cbBytes, char out[kDigestChars]) {
+    memset(out, 0, kDigestChars);
+    Md5Functions md5;
+    if (!LoadMd5(&md5)) return;
+    VORN_MD5_CTX ctx;
+    memset(&ctx, 0, sizeof(ctx));
+    md5.init(&ctx);
+    md5.update(&ctx, (const unsigned char*)bytes, cbBytes);
+    md5.final(&ctx);
+    WriteHex(&ctx, out);
+    FreeLibrary(md5.module);
+}
+
+// Streams the file through one fixed block (the work buffer may hold the
+// archive being verified, and a file is as large as it likes): the digest is
+// that of the whole file as DigestHex would give it.  A file that cannot be
+// opened or read gives the empty digest and 0.
+DWORD FileDigest(LPCSTR path, char out[kDigestChars]) {
+    static BYTE s_chunk[65536];
+    memset(out, 0, kDigestChars);
+    HFILE file = _lopen(path, OF_READ);
+    if (file == HFILE_ERROR) return 0;
+    Md5Functions md5;
+    if (!LoadMd5(&md5)) {
+        // Still the byte count: legacy members are verified by length.
+        DWORD cbFile = 0;
+        UINT got;
+        while ((got = _lread(file, s_chunk, sizeof(s_chunk))) != 0 && got != (UINT)HFILE_ERROR) cbFile += got;
+        _lclose(file);
+        return got == (UINT)HFILE_ERROR ? 0 : cbFile;
+    }
+    VORN_MD5_CTX ctx;
+    memset(&ctx, 0, sizeof(ctx));
+    md5.init(&ctx);
+    DWORD cbRead = 0;
+    bool failed = false;
+    for (;;) {
+        UINT got = _lread(file, s_chunk, sizeof(s_chunk));
+        if (got == (UINT)HFILE_ERROR) {
+            failed = true;
+            break;
+        }
+        if (got == 0) break;
+        md5.update(&ctx, s_chunk, got);
+        cbRead += got;
+    }
+    _lclose(file);
+    md5.final(&ctx);
+    FreeLibrary(md5.module);
+    if (failed) return 0;
+    WriteHex(&ctx, out);
+    return cbRead;
+}
+
+// Read-only, hidden and system files are deletable once their attributes are
+// reset.  Presence is asked of the directory entry, not by opening the file:
+// a file held open without sharing cannot be opened, yet it is there and
+// stays, and the caller must hear so (it then moves the file aside or stops).
+int DeleteIfPresent(LPCSTR path) {
+    SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
+    return DeleteFileA(path) ? 0 : -1;
+}
+
+// A loaded input method can be renamed but not deleted: it moves to the name
+// with its last character before the extension made "2" (vornhu2.ime), or,
+// when that name is itself held, with the one before made "1" as well
+// (vornh12.ime).  A later install deletes the spare when it comes here again.
+int RenameAside(LPCSTR path) {
+    char spare[200];
+    size_t n = path ? strlen(path) : 0;
+    if (n < 6 || n >= sizeof(spare)) return -1;
+    // Both changed characters must lie in the file name: "C:\d\a.ime" would
+    // otherwise move to "C:\d12.ime", outside its directory.
+    size_t name = 0;
+    for (size_t i = 0; i < n; i++)
+        if (path[i] == '\\' || path[i] == '/' || path[i] == ':') name = i + 1;
+    if (n - 6 < name) return -1;
+    memcpy(spare, path, n + 1);
+    spare[n - 5] = '2';
+    DeleteIfPresent(spare);
+    if (MoveFileA(path, spare)) return 0;
+    spare[n - 6] = '1';
+    DeleteIfPresent(spare);
+    return MoveFileA(path, spare) ? 0 : -1;
+}
+
+// Saved redirection states, innermost last.  The value Windows hands back is
+// opaque (NULL included), so a token points at its slot; NULL means nothing
+// was turned off.
+static struct {
+    PVOID saved[4];
+    int depth;
+} s_redirection;
+
+// A 32-bit process on 64-bit Windows sees SysWOW64 under the name system32;
+// this turns that off so that system32 means system32.  Only file calls may
+// run until RestoreFsRedirection: a LoadLibrary would then load 64-bit DLLs.
+PVOID DisableFsRedirection(void) {
+    if (s_redirection.depth >= (int)(sizeof(s_redirection.saved) / sizeof(s_redirection.saved[0]))) return NULL;
+    HMODULE kernel = GetModuleHandleA(DLL_KERNEL32);
+    if (!kernel) return NULL;
+    // Windows XP 32-bit has neither function.
+    VORN_WOW64DISABLE disable = ProcAs<VORN_WOW64DISABLE>(GetProcAddress(kernel, FN_WOW64DISABLE));
+    if (!disable) return NULL;
+    PVOID* slot = &s_redirection.saved[s_redirection.depth];
+    *slot = NULL;
+    if (!disable(slot)) return NULL;
+    s_redirection.depth++;
+    return slot;
+}
+
+void RestoreFsRedirection(PVOID token) {
+    if (!token || s_redirection.depth == 0) return;
+    HMODULE kernel = GetModuleHandleA(DLL_KERNEL32);
+    VORN_WOW64REVERT revert = kernel ? ProcAs<VORN_WOW64REVERT>(GetProcAddress(kernel, FN_WOW64REVERT)) : NULL;
+    if (revert) revert(*(PVOID*)token);
+    s_redirection.depth--;
+}

@@ -1,0 +1,71 @@
+// Every text and file name of the payload: unpacking, verification, the
+// restore of the user's data and the placement of the program files.
+#pragma once
+
+#include "platform/win32.h"
+
+// Message titles.
+#define PAYLOAD_TITLE_INSTALL "智能砚舟安装"
+#define PAYLOAD_TITLE_VORN "智能砚舟"
+#define PAYLOAD_TITLE_VORN_W WSZ("智能砚舟")
+#define PAYLOAD_TITLE_PLACE "智能砚舟(砚舟五笔)安装"
+
+// Unpacking and verification.
+#define MSG_MEMBER_FAILED_FMT "没有成功解压复制%s文件！请重新下载安装。"
+#define VERIFY_FAILURE_MARK "...."
+#define MSG_VERIFY_INCOMPLETE "有文件没有成功解压，请重新下载安装！\r\n"
+#define MSG_BREAK "\r\n\r\n"
+// The members that later steps change, delete or rename after unpacking.
+#define VERIFY_EXCLUSIONS \
+    "vorn320.ime vorn321.ime vorn640.ime vorn641.ime voszsj43.voh setupw64.exe vorncyzk.bak vorntavk.exe vorntav6.exe "
+
+// Restore of the user's data; the count goes between the two halves of
+// "成功恢复了%d个原有数据文件！" (wide texts have no printf here).
+#define MSG_RESTORE_FAILED "原有数据文件没有成功复制，原有数据不能使用！\r\n"
+#define MSG_RESTORED_HEAD_W WSZ("成功恢复了")
+#define MSG_RESTORED_TAIL_W WSZ("个原有数据文件！")
+
+// Placement.
+#define MAKER_WEB_ADDRESS "www.vornhu.com.cn"
+#define MSG_UNPACK_INCOMPLETE "文件解压不完整，请到智能砚舟网站" MAKER_WEB_ADDRESS "重新下载安装。"
+#define MSG_COPY_FAILED_FMT "没有成功复制%s文件，请退出安装程序并手动删除该文件后重新安装！"
+// The layout text the stubs and setupw64.exe carry, followed by "  6.3"/"  6.7".
+#define VERSION_TEXT_W WSZ("智能砚舟输入平台")
+
+// The payload resource and the digest and redirection functions.
+#define PAYLOAD_RES_TYPE "VOZ"
+#define PAYLOAD_RES_NAME "TAVKVOZ"
+#define DLL_ADVAPI32 "advapi32.dll"
+#define DLL_KERNEL32 "kernel32.dll"
+#define FN_MD5INIT "MD5Init"
+#define FN_MD5UPDATE "MD5Update"
+#define FN_MD5FINAL "MD5Final"
+#define FN_WOW64DISABLE "Wow64DisableWow64FsRedirection"
+#define FN_WOW64REVERT "Wow64RevertWow64FsRedirection"
+
+// File names.
+#define PHRASE_LIST_NAME "vorncyzk.bak"
+#define PHRASE_TRAILER_TAG "VORN"
+#define BACKUP_ARCHIVE_NAME "vornback.voz"
+#define NAME_IME "vornhu4.ime"
+#define NAME_IME32 "vornhu32.ime"
+#define NAME_IME64 "vornhu64.ime"
+#define NAME_STUB32 "vorn320.ime"
+#define NAME_STUB32_BIG5 "vorn321.ime"
+#define NAME_STUB64 "vorn640.ime"
+#define NAME_STUB64_BIG5 "vorn641.ime"
+#define NAME_UNINSTALLER "vorndel.exe"
+#define NAME_UNINSTALLER64 "voqdel64.exe"
+#define NAME_COMPANION "vorntavk.exe"
+#define NAME_COMPANION6 "vorntav6.exe"
+#define NAME_SETUPW64 "setupw64.exe"
+#define NAME_PHRASES5 "vorncyzk.bak"
+#define NAME_PHRASES5_DAT "vorncyzk.dat"
+#define NAME_PHRASESPY "vornpyck.bak"
+#define NAME_PHRASESPY_DAT "vornpyck.dat"
+
+// Path formats: the installation directory ends in "\", the system and
+// WOW64 directories do not.
+#define FMT_IN_DIR "%s%s"
+#define FMT_SYSTEM_IME "%s\\vornhu4.ime"
+#define FMT_SYSTEM_UNINSTALLER "%s\\vorndel.exe"

@@ -1,0 +1,238 @@
+// The one archive writer: appends a file to a VOZ archive on disk (the
+// user-data backup "vornback.voz").
+//
+// An existing archive is untrusted input: it is walked record by record
+// within the file's length, never by its counts alone, and one that does not
+// hold together is left alone.  Every failure leaves the archive file as it
+// was: nothing is written until the member is ready, and an append that fails
+// half-way is taken back (old end of file and header restored).  A new
+// archive is only created once the member is ready, and deleted again if
+// writing it fails.
+#include "payload/payload.h"
+#include "payload/voz.h"
+
+#include <zlib.h>
+
+namespace {
+
+// The compressor is offered max(N, 8192) bytes: small files may grow.
+const DWORD kMinCompressRoom = 8192;
+// Keeps 2 x L + 8192 and the archive's 32-bit lengths inside their types.
+const DWORD kMaxSourceBytes = 0x7FFF0000u / 2;
+
+// One archive file opened for the append, and what its walk found.
+struct ArchiveFile {
+    HFILE file;
+    bool fresh;          // did not exist: created only when the member is written
+    DWORD cbFile;        // length of the existing file
+    DWORD endOfMembers;  // offset just past the last member
+    BYTE header[kVozHeaderBytes];
+};
+
+// The new member: source bytes, digest and compressed bytes in one block.
+struct NewMember {
+    HGLOBAL block;
+    BYTE* bytes;
+    DWORD cbSource;      // L: room for the source at the block's start
+    DWORD cbRead;        // N
+    DWORD cbCompressed;  // C, stored at bytes + cbSource
+    char digest[kDigestChars];
+};
+
+// The bare file name of a path: the text after its last "\" (also "/" and
+// ":", which Windows treats alike).  GBK trail bytes may equal "\", so lead
+// bytes are skipped with their partner.
+LPCSTR BareName(LPCSTR path) {
+    LPCSTR name = path;
+    for (LPCSTR p = path; *p; p++) {
+        unsigned char c = (unsigned char)*p;
+        if (c >= 0x81 && c <= 0xFE && p[1]) {
+            p++;
+            continue;
+        }
+        if (c == '\\' || c == '/' || c == ':') name = p + 1;
+    }
+    return name;
+}
+
+// Reads exactly `cb` bytes at `offset`; false on a short read or an error.
+bool ReadAt(HFILE file, DWORD offset, BYTE* out, UINT cb) {
+    if (_llseek(file, (LONG)offset, FILE_BEGIN) != (LONG)offset) return false;
+    return _lread(file, out, cb) == cb;
+}
+
+// Writes exactly `cb` bytes at `offset`.
+bool WriteAt(HFILE file, DWORD offset, const BYTE* bytes, UINT cb) {
+    if (_llseek(file, (LONG)offset, FILE_BEGIN) != (LONG)offset) return false;
+    return _lwrite(file, (LPCSTR)bytes, cb) == cb;
+}
+
+// Walks the existing archive: true when it is a current-format archive whose
+// members lie within the file and whose header length agrees with them.
+// Sets *duplicate when a member already carries `name`.
+bool WalkArchive(ArchiveFile* a, LPCSTR name, bool* duplicate) {
+    *duplicate = false;
+    LONG end = _llseek(a->file, 0, FILE_END);
+    if (end < (LONG)kVozHeaderBytes) return false;
+    a->cbFile = (DWORD)end;
+    if (!ReadAt(a->file, 0, a->header, kVozHeaderBytes)) return false;
+    if (a->header[0] != 'V' || a->header[1] != '0') return false;  // legacy records cannot be mixed in
+
+    DWORD count = VozLe32(a->header + 6);
+    DWORD offset = kVozHeaderBytes;
+    // Each member takes at least one record, so the file's length bounds the
+    // loop whatever the count says.
+    for (DWORD i = 0; i < count; i++) {
+        BYTE record[kVozRecordBytes];
+        if (a->cbFile - offset < kVozRecordBytes) return false;
+        if (!ReadAt(a->file, offset, record, kVozRecordBytes)) return false;
+        if (record[0] != 'V' || record[1] != 'F') return false;
+        if (!memchr(record + 2, 0, kVozNameField)) return false;
+        DWORD cbCompressed = VozLe32(record + 52);
+        if (cbCompressed > a->cbFile - offset - kVozRecordBytes) return false;
+        if (strcmp((const char*)record + 2, name) == 0) {
+            *duplicate = true;
+            return true;
+        }
+        offset += kVozRecordBytes + cbCompressed;
+    }
+    a->endOfMembers = offset;
+    return VozLe32(a->header + 2) == offset;
+}
+
+// Opens the archive for the append.  A missing archive is fine (fresh); an
+// archive that exists but cannot be opened, is damaged or already holds the
+// name is not.
+bool OpenArchive(LPCSTR archivePath, LPCSTR name, ArchiveFile* a) {
+    memset(a, 0, sizeof(*a));
+    a->file = _lopen(archivePath, OF_READWRITE | OF_SHARE_DENY_WRITE);
+    if (a->file == HFILE_ERROR) {
+        // Only a file that is not there may be created: any other failure
+        // (locked, refused) must not end in _lcreat truncating it.
+        if (GetLastError() != ERROR_FILE_NOT_FOUND) return false;
+        a->fresh = true;
+        a->endOfMembers = kVozHeaderBytes;
+        VozWriteHeader(a->header, false, kVozHeaderBytes, 0);
+        return true;
+    }
+    bool duplicate = false;
+    if (!WalkArchive(a, name, &duplicate) || duplicate) {
+        _lclose(a->file);
+        a->file = HFILE_ERROR;
+        return false;
+    }
+    return true;
+}
+
+void ReleaseMember(NewMember* m) {
+    if (m->block) GlobalFree(m->block);
+    m->block = NULL;
+}
+
+// Reads the source, takes its digest and compresses it into one block of
+// 2 x L + 8192 bytes.  False for an unreadable source, a missing digest or a
+// compression that does not fit max(N, 8192) bytes.
+bool PrepareMember(LPCSTR sourcePath, NewMember* m) {
+    memset(m, 0, sizeof(*m));
+    // Compatibility sharing: a running input method may hold its own files
+    // open for writing, and the backup must still read them.
+    HFILE source = _lopen(sourcePath, OF_READ);
+    if (source == HFILE_ERROR) return false;
+    LONG cbSource = _llseek(source, 0, FILE_END);
+    if (cbSource < 0 || (DWORD)cbSource > kMaxSourceBytes || _llseek(source, 0, FILE_BEGIN) != 0) {
+        _lclose(source);
+        return false;
+    }
+    m->cbSource = (DWORD)cbSource;
+    m->block = GlobalAlloc(GPTR, (SIZE_T)m->cbSource * 2 + kMinCompressRoom);
+    m->bytes = (BYTE*)m->block;
+    if (!m->bytes) {
+        _lclose(source);
+        return false;
+    }
+    UINT cbRead = m->cbSource ? _lread(source, m->bytes, m->cbSource) : 0;
+    _lclose(source);
+    if (cbRead == (UINT)HFILE_ERROR || cbRead > m->cbSource) return false;
+    m->cbRead = cbRead;
+
+    // Without advapi32's MD5 the digest is empty; a member with an empty
+    // digest could never be restored, so it is not added at all.
+    DigestHex(m->bytes, m->cbRead, m->digest);
+    if (!m->digest[0]) return false;
+
+    uLongf cbRoom = m->cbRead > kMinCompressRoom ? m->cbRead : kMinCompressRoom;
+    if (compress(m->bytes + m->cbSource, &cbRoom, m->bytes, m->cbRead) != Z_OK || cbRoom == 0) return false;
+    m->cbCompressed = (DWORD)cbRoom;
+    return true;
+}
+
+// Creates a new archive holding just the member; a partial file is deleted.
+bool WriteFreshArchive(LPCSTR archivePath, const BYTE header[kVozHeaderBytes], const BYTE* record,
+                       const NewMember* m) {
+    HFILE file = _lcreat(archivePath, 0);
+    if (file == HFILE_ERROR) return false;
+    bool written = _lwrite(file, (LPCSTR)header, kVozHeaderBytes) == kVozHeaderBytes &&
+                   _lwrite(file, (LPCSTR)record, kVozRecordBytes) == kVozRecordBytes &&
+                   _lwrite(file, (LPCSTR)(m->bytes + m->cbSource), m->cbCompressed) == m->cbCompressed;
+    _lclose(file);
+    if (!written) DeleteFileA(archivePath);
+    return written;
+}
+
+// Appends the member at the end of the last member, then rewrites the
+// header.  On a failed write the bytes the append covered, the old end of
+// the file and the old header are put back.
+bool AppendToArchive(ArchiveFile* a, const BYTE header[kVozHeaderBytes], const BYTE* record, const NewMember* m) {
+    DWORD at = a->endOfMembers;
+    DWORD cbAppend = kVozRecordBytes + m->cbCompressed;
+    // Bytes after the last member (the archive's own total says there are
+    // none, but a file may carry some) are overwritten; keep a copy.
+    DWORD cbCovered = a->cbFile - at < cbAppend ? a->cbFile - at : cbAppend;
+    HGLOBAL saved = NULL;
+    if (cbCovered) {
+        saved = GlobalAlloc(GPTR, cbCovered);
+        if (!saved || !ReadAt(a->file, at, (BYTE*)saved, cbCovered)) {
+            if (saved) GlobalFree(saved);
+            return false;
+        }
+    }
+    bool written = WriteAt(a->file, at, record, kVozRecordBytes) &&
+                   _lwrite(a->file, (LPCSTR)(m->bytes + m->cbSource), m->cbCompressed) == m->cbCompressed &&
+                   WriteAt(a->file, 0, header, kVozHeaderBytes);
+    if (!written) {
+        if (cbCovered) WriteAt(a->file, at, (const BYTE*)saved, cbCovered);
+        if (_llseek(a->file, (LONG)a->cbFile, FILE_BEGIN) == (LONG)a->cbFile) _lwrite(a->file, "", 0);
+        WriteAt(a->file, 0, a->header, kVozHeaderBytes);
+    }
+    if (saved) GlobalFree(saved);
+    return written;
+}
+
+}  // namespace
+
+bool AddFileToArchive(LPCSTR archivePath, LPCSTR sourcePath) {
+    if (!archivePath || !sourcePath || !sourcePath[0]) return false;
+    LPCSTR name = BareName(sourcePath);
+    if (!VozIsBareName(name)) return false;  // empty, over 12 bytes, or not a file name
+
+    ArchiveFile archive;
+    if (!OpenArchive(archivePath, name, &archive)) return false;
+
+    NewMember member;
+    bool added = false;
+    if (PrepareMember(sourcePath, &member)) {
+        DWORD cbTotal = archive.endOfMembers + kVozRecordBytes + member.cbCompressed;
+        DWORD count = VozLe32(archive.header + 6);
+        if (cbTotal > archive.endOfMembers && count != 0xFFFFFFFFu) {
+            BYTE header[kVozHeaderBytes];
+            BYTE record[kVozRecordBytes];
+            VozWriteHeader(header, false, cbTotal, count + 1);
+            VozWriteRecord(record, name, member.digest, member.cbCompressed);
+            added = archive.fresh ? WriteFreshArchive(archivePath, header, record, &member)
+                                  : AppendToArchive(&archive, header, record, &member);
+        }
+    }
+    ReleaseMember(&member);
+    if (!archive.fresh) _lclose(archive.file);
+    return added;
+}

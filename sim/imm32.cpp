@@ -1,0 +1,98 @@
+// imm32 of the simulated machine: ImmInstallIMEW with the registry entry
+// Windows makes.  Like Windows (and unlike Wine 8, which makes a new key on
+// every call) an entry whose "Ime File" names the same file is reused; a new
+// entry is named by the configured result handle.  The file itself is not
+// looked at.
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "sim/machine.h"
+
+using sim::Current;
+using sim::Machine;
+
+namespace {
+
+const char* kLayouts = "System\\CurrentControlSet\\Control\\Keyboard Layouts";
+
+std::string UpperAscii(std::string s) {
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z') c = (char)(c - 32);
+    return s;
+}
+
+// Windows' registry text of a value: the A view without its terminator.
+std::string ValueText(Machine& m, const std::string& path, const std::string& name) {
+    const sim::RegKey* key = m.Key(HKEY_LOCAL_MACHINE, path);
+    if (!key) return std::string();
+    for (const sim::RegValue& v : key->values) {
+        if (UpperAscii(v.name) != UpperAscii(name)) continue;
+        std::string t = v.wide ? sim::Utf16ToGbk(std::u16string((const char16_t*)v.data.data(), v.data.size() / 2))
+                               : sim::ToString(v.data);
+        while (!t.empty() && t.back() == 0) t.pop_back();
+        return t;
+    }
+    return std::string();
+}
+
+void SetWideValue(sim::RegKey* key, const std::string& name, const std::u16string& text) {
+    sim::Bytes data;
+    for (char16_t c : text) {
+        data.push_back((unsigned char)(c & 0xFF));
+        data.push_back((unsigned char)(c >> 8));
+    }
+    data.push_back(0);
+    data.push_back(0);
+    for (sim::RegValue& v : key->values) {
+        if (UpperAscii(v.name) == UpperAscii(name)) {
+            v.type = REG_SZ;
+            v.data = data;
+            v.wide = true;
+            return;
+        }
+    }
+    sim::RegValue v;
+    v.name = name;
+    v.type = REG_SZ;
+    v.data = data;
+    v.wide = true;
+    key->values.push_back(v);
+}
+
+}  // namespace
+
+HKL ImmInstallIMEW(LPCWSTR imeFile, LPCWSTR layoutText) {
+    Machine& m = Current();
+    sim::ImeInstallCall call;
+    call.file = imeFile ? imeFile : u"";
+    call.text = layoutText ? layoutText : u"";
+    HKL result = m.imeInstallResult;
+    if (result && m.Fault("ImmInstallIMEW")) result = nullptr;
+
+    if (result && m.imeInstallWritesRegistry) {
+        std::u16string base = call.file.substr(call.file.rfind(u'\\') + 1);
+        std::string fileName = UpperAscii(sim::Utf16ToGbk(base));
+        std::string id;
+        for (const std::string& name : m.Subkeys(HKEY_LOCAL_MACHINE, kLayouts)) {
+            if (UpperAscii(ValueText(m, std::string(kLayouts) + "\\" + name, "Ime File")) == fileName) {
+                id = name;
+                break;
+            }
+        }
+        if (id.empty()) {
+            char name[16];
+            snprintf(name, sizeof(name), "%08X", (unsigned)(uintptr_t)result);
+            id = name;
+        } else {
+            result = (HKL)(uintptr_t)strtoul(id.c_str(), nullptr, 16);
+        }
+        sim::RegKey* key = m.Key(HKEY_LOCAL_MACHINE, std::string(kLayouts) + "\\" + id, true);
+        SetWideValue(key, "Ime File", sim::GbkToUtf16(fileName));
+        SetWideValue(key, "Layout File", u"kbdus.dll");
+        SetWideValue(key, "Layout Text", call.text);
+    }
+    if (!result) m.lastError = ERROR_FILE_NOT_FOUND;
+    call.result = result;
+    m.imeInstalls.push_back(call);
+    return result;
+}

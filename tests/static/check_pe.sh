@@ -1,0 +1,213 @@
+#!/usr/bin/env bash
+# Static checks of a built setup executable, for what a Linux machine cannot
+# run (the i686 build) and what Wine would forgive:
+#   check_pe.sh EXE pe32|pe32+ [nopayload]
+# - the PE format (pe32: i686, PE32; pe32+: x86-64, PE32+);
+# - the GUI subsystem (2), and a subsystem version old enough for the oldest
+#   Windows of the format (NT 4.0 for pe32, XP x64 / 5.2 for pe32+);
+# - imports only from DLLs every Windows from NT to 7 has: KERNEL32, USER32,
+#   GDI32, ADVAPI32, IMM32, SHELL32, msvcrt (no libgcc_s, libstdc++,
+#   zlib1.dll, libwinpthread...), and none of the functions those DLLs only
+#   have from Vista on (such a function must be looked up at run time);
+# - a manifest resource (type 24, id 1) asking for requireAdministrator;
+# - unless "nopayload": the payload, resource type "VOZ" name "TAVKVOZ",
+#   language 2052, holding a current-format archive of 88 members.
+# Prints each check; exits non-zero when any fails.
+set -uo pipefail
+
+exe=${1:-}
+kind=${2:-}
+payload=${3:-payload}
+if [[ -z "$exe" || ( "$kind" != pe32 && "$kind" != pe32+ ) ]]; then
+  echo "usage: $0 EXE pe32|pe32+ [nopayload]" >&2
+  exit 2
+fi
+if [[ ! -f "$exe" ]]; then
+  echo "FAIL: $exe does not exist"
+  exit 1
+fi
+
+if [[ "$kind" == pe32 ]]; then
+  objdump=i686-w64-mingw32-objdump
+  want_format=pei-i386
+  want_magic="010b"
+  max_subsystem=4.0
+else
+  objdump=x86_64-w64-mingw32-objdump
+  want_format=pei-x86-64
+  want_magic="020b"
+  max_subsystem=5.2
+fi
+command -v "$objdump" >/dev/null || objdump=objdump
+
+failures=0
+pass() { echo "ok:   $*"; }
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+headers=$("$objdump" -p "$exe" 2>&1) || { echo "FAIL: $objdump cannot read $exe"; echo "$headers" | head -5; exit 1; }
+
+echo "checking $exe ($kind, $(stat -c %s "$exe") bytes)"
+
+format=$(sed -n 's/.*file format \(.*\)$/\1/p' <<<"$headers" | head -1)
+[[ "$format" == "$want_format" ]] && pass "file format $format" || fail "file format '$format', expected $want_format"
+
+magic=$(awk '$1 == "Magic" {print $2}' <<<"$headers" | head -1)
+[[ "$magic" == "$want_magic" ]] && pass "optional header magic $magic ($kind)" || fail "optional header magic '$magic', expected $want_magic"
+
+subsystem=$(awk '$1 == "Subsystem" {print $2}' <<<"$headers" | head -1)
+if [[ "$subsystem" =~ ^0*2$ ]]; then pass "subsystem 2 (Windows GUI)"; else fail "subsystem '$subsystem', expected 2 (Windows GUI)"; fi
+
+sub_major=$(awk '$1 == "MajorSubsystemVersion" {print $2}' <<<"$headers" | head -1)
+sub_minor=$(awk '$1 == "MinorSubsystemVersion" {print $2}' <<<"$headers" | head -1)
+if [[ -n "$sub_major" && -n "$sub_minor" ]] &&
+   awk -v v="$sub_major.$sub_minor" -v max="$max_subsystem" 'BEGIN { exit !(v + 0 <= max + 0) }'; then
+  pass "subsystem version $sub_major.$sub_minor (at most $max_subsystem)"
+else
+  fail "subsystem version '$sub_major.$sub_minor' is newer than $max_subsystem: older Windows refuse to load it"
+fi
+
+allowed="kernel32.dll user32.dll gdi32.dll advapi32.dll imm32.dll shell32.dll msvcrt.dll"
+dlls=$(sed -n 's/^[[:space:]]*DLL Name: \(.*\)$/\1/p' <<<"$headers" | tr -d '\r')
+if [[ -z "$dlls" ]]; then
+  fail "no import table found"
+fi
+bad_dlls=""
+for dll in $dlls; do
+  lower=$(tr '[:upper:]' '[:lower:]' <<<"$dll")
+  [[ " $allowed " == *" $lower "* ]] || bad_dlls+=" $dll"
+done
+if [[ -z "$bad_dlls" ]]; then
+  pass "imports only from: $(echo $dlls)"
+else
+  fail "imports from DLLs outside the allowed set:$bad_dlls"
+fi
+
+# Functions these DLLs export only from Vista on (or only on 64-bit XP).
+vista_only="GetTickCount64 GetSystemTimePreciseAsFileTime InitializeCriticalSectionEx InitOnceExecuteOnce
+InitOnceBeginInitialize InitOnceComplete InitializeSRWLock AcquireSRWLockExclusive AcquireSRWLockShared
+ReleaseSRWLockExclusive ReleaseSRWLockShared TryAcquireSRWLockExclusive InitializeConditionVariable
+SleepConditionVariableCS SleepConditionVariableSRW WakeConditionVariable WakeAllConditionVariable
+FlsAlloc FlsFree FlsGetValue FlsSetValue CreateSymbolicLinkA CreateSymbolicLinkW
+GetFinalPathNameByHandleA GetFinalPathNameByHandleW Wow64DisableWow64FsRedirection
+Wow64RevertWow64FsRedirection Wow64EnableWow64FsRedirection RegDeleteKeyExA RegDeleteKeyExW
+RegGetValueA RegGetValueW RegSetKeyValueA RegSetKeyValueW RegDeleteTreeA RegDeleteTreeW
+CompareStringEx LCIDToLocaleName LocaleNameToLCID GetUserDefaultLocaleName GetLocaleInfoEx
+SetFileInformationByHandle GetFileInformationByHandleEx CreateFile2 GetErrorMode
+QueryFullProcessImageNameA QueryFullProcessImageNameW SHGetKnownFolderPath
+ChangeWindowMessageFilter ChangeWindowMessageFilterEx SetProcessDPIAware
+GetThreadPreferredUILanguages SetThreadPreferredUILanguages GetUserPreferredUILanguages"
+imports=$(awk '/DLL Name:/ {in_dll = 1; next} in_dll && NF >= 3 && $1 ~ /^[0-9a-f]+$/ && $2 ~ /^[0-9]+$/ {print $3}' <<<"$headers" | sort -u)
+late=""
+for fn in $vista_only; do
+  grep -qx "$fn" <<<"$imports" && late+=" $fn"
+done
+if [[ -z "$late" ]]; then
+  pass "$(wc -l <<<"$imports") imported functions, none of them Vista-only"
+else
+  fail "imports functions Windows XP does not have (look them up with GetProcAddress):$late"
+fi
+
+# Resources: walk .rsrc directly (type -> name -> language -> data).
+resources=$(python3 - "$exe" "$payload" <<'PY'
+import struct, sys
+
+path, payload = sys.argv[1], sys.argv[2]
+data = open(path, "rb").read()
+
+def u16(o): return struct.unpack_from("<H", data, o)[0]
+def u32(o): return struct.unpack_from("<I", data, o)[0]
+
+def out(status, text):
+    print("%s %s" % (status, text))
+
+try:
+    pe = u32(0x3C)
+    if data[pe:pe + 4] != b"PE\0\0":
+        raise ValueError("no PE signature")
+    nsect = u16(pe + 6)
+    opt = pe + 24
+    magic = u16(opt)
+    ddir = opt + (96 if magic == 0x10B else 112)
+    rsrc_rva, rsrc_size = u32(ddir + 2 * 8), u32(ddir + 2 * 8 + 4)
+    sections = []
+    sect = opt + u16(pe + 20)
+    for i in range(nsect):
+        s = sect + 40 * i
+        sections.append((u32(s + 12), max(u32(s + 8), u32(s + 16)), u32(s + 20), u32(s + 16)))
+    def rva_to_off(rva, length):
+        for va, vsize, raw, rawsize in sections:
+            if va <= rva and rva + length <= va + min(vsize, rawsize if rawsize else vsize):
+                return raw + (rva - va)
+        raise ValueError("RVA %#x (+%d) outside every section" % (rva, length))
+    if not rsrc_rva:
+        raise ValueError("no resource directory")
+    base = rva_to_off(rsrc_rva, rsrc_size)
+
+    def entries(off):
+        named, ids = u16(base + off + 12), u16(base + off + 14)
+        for i in range(named + ids):
+            e = base + off + 16 + 8 * i
+            name, target = u32(e), u32(e + 4)
+            if name & 0x80000000:
+                so = base + (name & 0x7FFFFFFF)
+                key = data[so + 2:so + 2 + 2 * u16(so)].decode("utf-16-le")
+            else:
+                key = name
+            yield key, target
+
+    found = {}
+    for rtype, t1 in entries(0):
+        for rname, t2 in entries(t1 & 0x7FFFFFFF):
+            for lang, t3 in entries(t2 & 0x7FFFFFFF):
+                leaf = base + (t3 & 0x7FFFFFFF)
+                drva, dsize = u32(leaf), u32(leaf + 4)
+                found[(rtype, rname)] = (lang, data[rva_to_off(drva, dsize):rva_to_off(drva, dsize) + dsize])
+    out("info", "resources: " + ", ".join("%s/%s" % k for k in found))
+
+    manifest = found.get((24, 1))
+    if manifest is None:
+        out("FAIL", "no manifest resource (type 24, id 1)")
+    else:
+        text = manifest[1].decode("utf-8", "replace")
+        if 'level="requireAdministrator"' in text.replace("'", '"'):
+            out("ok", "manifest (%d bytes) asks for requireAdministrator" % len(manifest[1]))
+        else:
+            out("FAIL", "the manifest does not ask for requireAdministrator")
+
+    if payload != "nopayload":
+        voz = found.get(("VOZ", "TAVKVOZ"))
+        if voz is None:
+            out("FAIL", 'no payload resource (type "VOZ", name "TAVKVOZ")')
+        else:
+            lang, blob = voz
+            if lang == 2052:
+                out("ok", "payload resource language 2052")
+            else:
+                out("FAIL", "payload resource language %s, expected 2052" % lang)
+            count = struct.unpack_from("<I", blob, 6)[0] if len(blob) >= 10 else None
+            total = struct.unpack_from("<I", blob, 2)[0] if len(blob) >= 10 else None
+            if blob[:2] == b"V0" and count == 88 and total is not None and total <= len(blob):
+                out("ok", "payload resource: %d bytes, archive of %d members, total length %d" % (len(blob), count, total))
+            else:
+                out("FAIL", "payload resource is not a current-format archive of 88 members "
+                            "(starts %r, count %s, total %s, %d bytes)" % (blob[:2], count, total, len(blob)))
+    elif ("VOZ", "TAVKVOZ") in found:
+        out("info", "carries a payload resource too")
+except (ValueError, struct.error, IndexError) as e:
+    out("FAIL", "resources unreadable: %s" % e)
+PY
+)
+while IFS= read -r line; do
+  case "$line" in
+    "ok "*) pass "${line#ok }" ;;
+    "FAIL "*) fail "${line#FAIL }" ;;
+    "info "*) echo "      ${line#info }" ;;
+    *) [[ -n "$line" ]] && fail "resource check: $line" ;;
+  esac
+done <<<"$resources"
+
+if (( failures )); then
+  echo "$failures check(s) failed for $exe"
+  exit 1
+fi
+echo "all checks passed for $exe"

@@ -1,0 +1,163 @@
+// The file primitives: digest strings, delete-if-present, rename-aside and
+// WOW64 redirection.
+#include "archive_builder.h"
+#include "payload/payload.h"
+#include "sim_fixture.h"
+
+class FileOpsTest : public SimTest {};
+
+static std::string Digest(const std::string& data) {
+    char out[kDigestChars];
+    memset(out, 0x5A, sizeof(out));
+    DigestHex(data.data(), (DWORD)data.size(), out);
+    EXPECT_EQ(out[32], 0);
+    EXPECT_EQ(out[33], 0);
+    return std::string(out, strnlen(out, sizeof(out)));
+}
+
+TEST_F(FileOpsTest, DigestIsUpperCaseHexWithTwoZeroBytes) {
+    EXPECT_EQ(Digest(""), "D41D8CD98F00B204E9800998ECF8427E");
+    EXPECT_EQ(Digest("abc"), "900150983CD24FB0D6963F7D28E17F72");
+    std::string big(200000, '\0');
+    for (size_t i = 0; i < big.size(); i++) big[i] = (char)(i * 31);
+    EXPECT_EQ(Digest(big), testvoz::Md5Hex(big));
+}
+
+TEST_F(FileOpsTest, DigestWithoutAdvapiFunctionsIsAllZero) {
+    m.md5Available = false;
+    char out[kDigestChars];
+    memset(out, 0x5A, sizeof(out));
+    DigestHex("abc", 3, out);
+    for (int i = 0; i < kDigestChars; i++) EXPECT_EQ(out[i], 0) << i;
+
+    m.md5Available = true;
+    m.callCount = 0;
+    m.failAt = 1;  // LoadLibraryA
+    DigestHex("abc", 3, out);
+    EXPECT_EQ(m.failedCall, "LoadLibraryA");
+    EXPECT_EQ(out[0], 0);
+}
+
+TEST_F(FileOpsTest, FileDigestReadsTheWholeFile) {
+    std::string data(70000, 'q');
+    m.AddFile("C:\\d\\f.bin", data);
+    char out[kDigestChars];
+    EXPECT_EQ(FileDigest("C:\\d\\f.bin", out), 70000u);
+    EXPECT_EQ(std::string(out), testvoz::Md5Hex(data));
+    EXPECT_EQ(m.liveAllocations, 0u);
+
+    // Missing, or present but unreadable: the empty digest and 0 bytes.
+    memset(out, 0x5A, sizeof(out));
+    EXPECT_EQ(FileDigest("C:\\d\\missing.bin", out), 0u);
+    EXPECT_EQ(out[0], 0);
+    m.Entry("C:\\d\\f.bin")->unreadable = true;
+    memset(out, 0x5A, sizeof(out));
+    EXPECT_EQ(FileDigest("C:\\d\\f.bin", out), 0u);
+    EXPECT_EQ(out[0], 0);
+    EXPECT_EQ(m.liveAllocations, 0u);
+}
+
+TEST_F(FileOpsTest, DeleteIfPresent) {
+    EXPECT_EQ(DeleteIfPresent("C:\\d\\absent.txt"), 0);
+    m.AddFile("C:\\d\\ro.txt", "x", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_EQ(DeleteIfPresent("C:\\d\\ro.txt"), 0);
+    EXPECT_FALSE(m.Exists("C:\\d\\ro.txt"));
+    m.AddFile("C:\\d\\vornhu4.ime", "loaded");
+    m.Entry("C:\\d\\vornhu4.ime")->loaded = true;
+    EXPECT_EQ(DeleteIfPresent("C:\\d\\vornhu4.ime"), -1);
+    EXPECT_TRUE(m.Exists("C:\\d\\vornhu4.ime"));
+    // Held open without sharing: it cannot even be opened, but it is there.
+    m.AddFile("C:\\d\\locked.ime", "locked");
+    m.Entry("C:\\d\\locked.ime")->locked = true;
+    EXPECT_EQ(DeleteIfPresent("C:\\d\\locked.ime"), -1);
+    EXPECT_TRUE(m.Exists("C:\\d\\locked.ime"));
+    // A directory of that name is no file to delete.
+    m.AddDir("C:\\d\\sub.ime");
+    EXPECT_EQ(DeleteIfPresent("C:\\d\\sub.ime"), 0);
+    EXPECT_TRUE(m.IsDir("C:\\d\\sub.ime"));
+}
+
+TEST_F(FileOpsTest, RenameAsideChain) {
+    const char* path = "C:\\windows\\syswow64\\vornhu4.ime";
+    m.AddFile(path, "first");
+    m.Entry(path)->loaded = true;
+    // A stale spare from an earlier install is replaced.
+    m.AddFile("C:\\windows\\syswow64\\vornhu2.ime", "stale");
+    EXPECT_EQ(RenameAside(path), 0);
+    EXPECT_FALSE(m.Exists(path));
+    EXPECT_EQ(m.Read("C:\\windows\\syswow64\\vornhu2.ime"), "first");
+
+    // vornhu2.ime is itself loaded now: the next one goes to vornh12.ime.
+    m.AddFile(path, "second");
+    m.Entry(path)->loaded = true;
+    m.Entry("C:\\windows\\syswow64\\vornhu2.ime")->loaded = true;
+    EXPECT_EQ(RenameAside(path), 0);
+    EXPECT_EQ(m.Read("C:\\windows\\syswow64\\vornh12.ime"), "second");
+    EXPECT_EQ(m.Read("C:\\windows\\syswow64\\vornhu2.ime"), "first");
+
+    // Both spares held: the file stays.
+    m.AddFile(path, "third");
+    m.Entry("C:\\windows\\syswow64\\vornh12.ime")->loaded = true;
+    EXPECT_EQ(RenameAside(path), -1);
+    EXPECT_EQ(m.Read(path), "third");
+}
+
+TEST_F(FileOpsTest, RenameAsideChangesOnlyTheFileName) {
+    // "C:\dir\a.ime" would become "C:\dir12.ime", outside its directory.
+    m.AddFile("C:\\dir\\a.ime", "x");
+    m.callCount = 0;
+    EXPECT_EQ(RenameAside("C:\\dir\\a.ime"), -1);
+    EXPECT_EQ(RenameAside("a.ime"), -1);
+    EXPECT_EQ(m.callCount, 0);
+    // A six-character name is enough.
+    m.AddFile("C:\\dir\\ab.ime", "y");
+    m.AddFile("C:\\dir\\a2.ime", "held");
+    m.Entry("C:\\dir\\a2.ime")->loaded = true;
+    EXPECT_EQ(RenameAside("C:\\dir\\ab.ime"), 0);
+    EXPECT_EQ(m.Read("C:\\dir\\12.ime"), "y");
+}
+
+TEST_F(FileOpsTest, RedirectionIsTurnedOffAndBackOn) {
+    m.Make64Bit();
+    ASSERT_TRUE(m.wow64Process);
+    PVOID outer = DisableFsRedirection();
+    ASSERT_NE(outer, nullptr);
+    EXPECT_TRUE(m.redirectionDisabled);
+    PVOID inner = DisableFsRedirection();
+    ASSERT_NE(inner, nullptr);
+    RestoreFsRedirection(inner);
+    EXPECT_TRUE(m.redirectionDisabled);  // the outer one still holds
+    RestoreFsRedirection(outer);
+    EXPECT_FALSE(m.redirectionDisabled);
+
+    // Windows XP 32-bit: no functions, nothing to restore.
+    m.MakeXP();
+    PVOID none = DisableFsRedirection();
+    EXPECT_EQ(none, nullptr);
+    RestoreFsRedirection(none);
+    EXPECT_FALSE(m.redirectionDisabled);
+}
+
+// Every single failing call of a rename-aside leaves the file either where it
+// was or under one of the two spare names, never lost.
+TEST_F(FileOpsTest, RenameAsideFaultSweep) {
+    const char* path = "C:\\w\\vornhu4.ime";
+    for (long failAt = 1;; failAt++) {
+        sim::Machine fm;
+        fm.AddFile(path, "ime");
+        fm.Entry(path)->loaded = true;
+        fm.AddFile("C:\\w\\vornhu2.ime", "stale");
+        fm.failAt = failAt;
+        int r = RenameAside(path);
+        int copies = (fm.Read(path) == "ime") + (fm.Read("C:\\w\\vornhu2.ime") == "ime") +
+                     (fm.Read("C:\\w\\vornh12.ime") == "ime");
+        EXPECT_EQ(copies, 1) << "failAt " << failAt;
+        EXPECT_EQ(r == 0, !fm.Exists(path)) << "failAt " << failAt;
+        if (fm.failedCall.empty()) {
+            EXPECT_EQ(r, 0);
+            EXPECT_GT(failAt, 1);
+            break;
+        }
+    }
+    sim::Use(&m);
+}

@@ -1,0 +1,286 @@
+// Placement of the program files on 64-bit, 32-bit and XP systems, the
+// version-text patch and the copy with its retry.
+#include <set>
+
+#include "archive_builder.h"
+#include "payload/payload.h"
+#include "sim_fixture.h"
+
+using testvoz::Member;
+
+namespace {
+const char* kDir = "C:\\Program Files\\vornhu\\";
+const char* kSys = "C:\\windows\\system32\\";
+const char* kWow = "C:\\windows\\syswow64\\";
+
+std::string At(const std::string& name) { return std::string(kDir) + name; }
+std::string Sys(const std::string& name) { return std::string(kSys) + name; }
+std::string Wow(const std::string& name) { return std::string(kWow) + name; }
+
+std::string Replace(std::string s, const std::string& from, const std::string& to) {
+    for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
+        s.replace(at, from.size(), to);
+    return s;
+}
+
+// A member's bytes with its version text made 7.7.
+std::string Patched(const std::string& data) {
+    std::string v77 = testvoz::VersionText("  7.7");
+    return Replace(Replace(data, testvoz::VersionText("  6.3"), v77), testvoz::VersionText("  6.7"), v77);
+}
+
+std::string CopyFailed(const std::string& target) {
+    return "没有成功复制" + target + "文件，请退出安装程序并手动删除该文件后重新安装！";
+}
+}  // namespace
+
+class PlaceTest : public SimTest {
+   protected:
+    std::vector<Member> members = testvoz::SampleMembers();
+
+    void SetUp() override {
+        SimTest::SetUp();
+        CopyText(g_ctx.installDir, sizeof(g_ctx.installDir), kDir);
+    }
+    void TearDown() override { ClosePayload(); }
+
+    std::string Data(const std::string& name) {
+        for (const Member& mb : members)
+            if (mb.name == name) return mb.data;
+        ADD_FAILURE() << "no member " << name;
+        return std::string();
+    }
+    // Packs the members, opens the payload and takes the machine's version
+    // and code page as start-up would.
+    void Start() {
+        m.resources.clear();
+        m.resources.push_back({"VOZ", "TAVKVOZ", 2052, sim::ToBytes(testvoz::Build(members))});
+        g_ctx.oemCodePage = GetOEMCP();
+        Is64BitWindows();
+        ASSERT_TRUE(OpenPayload());
+    }
+    void BothPasses() {
+        PlaceProgramFiles(kPlaceUnpack);
+        PlaceProgramFiles(kPlaceReplace);
+    }
+};
+
+TEST_F(PlaceTest, Windows7x64PlacesStubsThenTheFullInputMethods) {
+    Start();
+    PlaceProgramFiles(kPlaceUnpack);
+    EXPECT_TRUE(m.boxes.empty());
+    // The 64-bit stub in the real system32, the 32-bit one in SysWOW64.
+    EXPECT_EQ(m.Read(Sys("vornhu4.ime")), Patched(Data("vorn640.ime")));
+    EXPECT_EQ(m.Read(Wow("vornhu4.ime")), Patched(Data("vorn320.ime")));
+    EXPECT_NE(Patched(Data("vorn640.ime")), Data("vorn640.ime"));
+    EXPECT_EQ(m.Read(Sys("vorndel.exe")), Data("voqdel64.exe"));
+    EXPECT_FALSE(m.Exists(Wow("vorndel.exe")));
+    EXPECT_FALSE(m.redirectionDisabled);
+    // The Vista companion under the common name; setupw64.exe patched.
+    EXPECT_EQ(m.Read(At("vorntavk.exe")), Data("vorntav6.exe"));
+    EXPECT_FALSE(m.Exists(At("vorntav6.exe")));
+    EXPECT_EQ(m.Read(At("setupw64.exe")), Patched(Data("setupw64.exe")));
+    EXPECT_EQ(m.Read(At("vornhu32.ime")), Data("vornhu4.ime"));
+    EXPECT_EQ(m.Read(At("vorncyzk.dat")), testvoz::Trailed(Data("vorncyzk.bak")));
+    EXPECT_EQ(m.Read(At("vornpyck.dat")), Data("vornpyck.bak"));
+
+    PlaceProgramFiles(kPlaceReplace);
+    EXPECT_TRUE(m.boxes.empty());
+    EXPECT_EQ(m.Read(Sys("vornhu4.ime")), Data("vornhu64.ime"));
+    EXPECT_EQ(m.Read(Wow("vornhu4.ime")), Data("vornhu4.ime"));
+    for (const char* stub : {"vorn320.ime", "vorn321.ime", "vorn640.ime", "vorn641.ime"})
+        EXPECT_FALSE(m.Exists(At(stub))) << stub;
+    EXPECT_TRUE(m.Exists(At("vornhu32.ime")));
+    EXPECT_FALSE(m.redirectionDisabled);
+}
+
+TEST_F(PlaceTest, TraditionalChineseSystemsGetTheBig5Stubs) {
+    m.oemCodePage = 950;
+    Start();
+    PlaceProgramFiles(kPlaceUnpack);
+    EXPECT_EQ(m.Read(Sys("vornhu4.ime")), Patched(Data("vorn641.ime")));
+    EXPECT_EQ(m.Read(Wow("vornhu4.ime")), Patched(Data("vorn321.ime")));
+}
+
+TEST_F(PlaceTest, Windows7x86) {
+    m.Make32Bit();
+    Start();
+    PlaceProgramFiles(kPlaceUnpack);
+    EXPECT_TRUE(m.boxes.empty());
+    EXPECT_EQ(m.Read(Sys("vornhu4.ime")), Patched(Data("vorn320.ime")));
+    EXPECT_EQ(m.Read(Sys("vorndel.exe")), Data("vorndel.exe"));
+    EXPECT_EQ(m.Read(At("vorntavk.exe")), Data("vorntav6.exe"));
+    EXPECT_FALSE(m.Exists(At("vorntav6.exe")));
+    PlaceProgramFiles(kPlaceReplace);
+    EXPECT_EQ(m.Read(Sys("vornhu4.ime")), Data("vornhu4.ime"));
+    EXPECT_FALSE(m.Exists(At("vorn320.ime")));
+}
+
+TEST_F(PlaceTest, WindowsXpKeepsItsCompanionAndUsesTheFullInputMethod) {
+    m.MakeXP();
+    members[8].data = "ime32 for xp";   // vornhu4.ime
+    Start();
+    PlaceProgramFiles(kPlaceUnpack);
+    EXPECT_TRUE(m.boxes.empty());
+    EXPECT_EQ(m.Read(Sys("vornhu4.ime")), Patched(Data("vorn320.ime")));
+    EXPECT_EQ(m.Read(At("vorntavk.exe")), "companion xp");
+    EXPECT_EQ(m.Read(At("vorntav6.exe")), Data("vorntav6.exe"));
+    EXPECT_EQ(m.Read(At("setupw64.exe")), Patched(Data("setupw64.exe")));
+    PlaceProgramFiles(kPlaceReplace);
+    EXPECT_EQ(m.Read(Sys("vornhu4.ime")), "ime32 for xp");
+}
+
+TEST_F(PlaceTest, LoadedInputMethodIsMovedAsideWithoutAMessage) {
+    m.AddFile(Sys("vornhu4.ime"), "old64");
+    m.Entry(Sys("vornhu4.ime"))->loaded = true;
+    m.AddFile(Wow("vornhu4.ime"), "old32");
+    m.Entry(Wow("vornhu4.ime"))->loaded = true;
+    Start();
+    PlaceProgramFiles(kPlaceUnpack);
+    EXPECT_TRUE(m.boxes.empty());
+    EXPECT_EQ(m.Read(Sys("vornhu2.ime")), "old64");
+    EXPECT_EQ(m.Read(Sys("vornhu4.ime")), Patched(Data("vorn640.ime")));
+    EXPECT_EQ(m.Read(Wow("vornhu2.ime")), "old32");
+    EXPECT_EQ(m.Read(Wow("vornhu4.ime")), Patched(Data("vorn320.ime")));
+}
+
+TEST_F(PlaceTest, TargetsThatCannotBeReplacedAreNamed) {
+    m.AddFile(Sys("vornhu4.ime"), "old64");
+    m.Entry(Sys("vornhu4.ime"))->loaded = true;
+    m.Entry("C:\\windows\\system32")->denyWrites = true;
+    Start();
+    PlaceProgramFiles(kPlaceUnpack);
+    std::vector<std::string> texts = m.BoxTexts();
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0], CopyFailed("C:\\windows\\system32\\vornhu4.ime"));
+    EXPECT_EQ(texts[1], CopyFailed("C:\\windows\\system32\\vorndel.exe"));
+    EXPECT_EQ(m.boxes[0].title, "智能砚舟(砚舟五笔)安装");
+    EXPECT_EQ(m.Read(Sys("vornhu4.ime")), "old64");
+    EXPECT_EQ(g_ctx.reportedFailures, 2);
+    // The rest went on.
+    EXPECT_EQ(m.Read(Wow("vornhu4.ime")), Patched(Data("vorn320.ime")));
+    EXPECT_EQ(m.Read(At("vorntavk.exe")), Data("vorntav6.exe"));
+}
+
+TEST_F(PlaceTest, MissingSourceNeverMovesTheTargetAside) {
+    m.AddFile("C:\\d\\vornhu4.ime", "working");
+    m.Entry("C:\\d\\vornhu4.ime")->loaded = true;
+    CopyIntoPlace(At("absent.ime").c_str(), "C:\\d\\vornhu4.ime");
+    EXPECT_EQ(m.Read("C:\\d\\vornhu4.ime"), "working");
+    EXPECT_FALSE(m.Exists("C:\\d\\vornhu2.ime"));
+    ASSERT_EQ(m.BoxTexts().size(), 1u);
+    EXPECT_EQ(m.BoxTexts()[0], CopyFailed("C:\\d\\vornhu4.ime"));
+}
+
+TEST_F(PlaceTest, KeepQuestionComesOnceAfterACompleteUnpack) {
+    Start();
+    g_ctx.backupState = kBackupDone;
+    CopyText(g_ctx.previousDir, sizeof(g_ctx.previousDir), kDir);
+    m.answers.push_back(IDYES);
+    BothPasses();
+    ASSERT_EQ(m.boxes.size(), 1u);
+    EXPECT_EQ(m.boxes[0].flags & 0xF, (UINT)MB_YESNO);
+    EXPECT_EQ(g_ctx.backupState, kBackupKeep);
+}
+
+TEST_F(PlaceTest, NoKeepQuestionWithoutBackupOrAfterAnIncompleteUnpack) {
+    Start();
+    BothPasses();
+    EXPECT_TRUE(m.boxes.empty());
+
+    // One member fails its digest: the incomplete-unpack message, no question.
+    ClosePayload();
+    members[1].digest = std::string(32, 'A');
+    Start();
+    g_ctx.backupState = kBackupDone;
+    BothPasses();
+    std::vector<std::string> texts = m.BoxTexts();
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0], "没有成功解压复制voqdel64.exe文件！请重新下载安装。");
+    EXPECT_EQ(texts[1], "文件解压不完整，请到智能砚舟网站www.vornhu.com.cn重新下载安装。");
+    EXPECT_EQ(m.boxes[1].title, "智能砚舟(砚舟五笔)安装");
+    EXPECT_EQ(g_ctx.backupState, kBackupDone);
+}
+
+// ---- the version text -----------------------------------------------------------
+
+TEST_F(PlaceTest, PatchVersionText) {
+    ASSERT_TRUE(OpenPayload() || g_ctx.workBuffer);
+    auto patch = [&](const std::string& data) {
+        m.AddFile("C:\\p\\f.ime", data);
+        PatchVersionText("C:\\p\\f.ime");
+        return m.Read("C:\\p\\f.ime");
+    };
+    std::string v63 = testvoz::VersionText("  6.3"), v67 = testvoz::VersionText("  6.7");
+    std::string v77 = testvoz::VersionText("  7.7"), v65 = testvoz::VersionText("  6.5");
+    EXPECT_EQ(patch("head" + v63 + "mid" + v67 + "tail"), "head" + v77 + "mid" + v77 + "tail");
+    EXPECT_EQ(patch(v77 + "x"), v77 + "x");
+    EXPECT_EQ(patch(v65 + "x"), v65 + "x");
+    // 200,000 bytes: left as it is; exactly 131,072 bytes: patched up to its last byte.
+    std::string big = v63 + std::string(200000 - v63.size(), 'b');
+    EXPECT_EQ(patch(big), big);
+    std::string fill(131072 - v63.size(), 'e');
+    EXPECT_EQ(patch(fill + v63), fill + v77);
+    // Version text cut by the end of the data: nothing read past it, even
+    // where the work buffer still holds a "3" from before.
+    patch(std::string(40, '3'));
+    std::string cut = "x" + v63.substr(0, v63.size() - 2);
+    EXPECT_EQ(patch(cut), cut);
+    // Unreadable or absent: untouched.
+    m.AddFile("C:\\p\\u.ime", v63);
+    m.Entry("C:\\p\\u.ime")->unreadable = true;
+    PatchVersionText("C:\\p\\u.ime");
+    EXPECT_EQ(m.Read("C:\\p\\u.ime"), v63);
+    PatchVersionText("C:\\p\\absent.ime");
+    EXPECT_FALSE(m.Exists("C:\\p\\absent.ime"));
+}
+
+// ---- faults --------------------------------------------------------------------
+
+// Any single failing call during both passes: no crash, redirection back on,
+// no file outside the installation and system directories, no block left
+// allocated, and the full input methods in place unless a message said why.
+TEST_F(PlaceTest, FaultSweep) {
+    std::string payload = testvoz::Build(members);
+    int runs = 0;
+    for (long failAt = 1;; failAt++, runs++) {
+        sim::Machine fm;
+        ResetInstallContext();
+        CopyText(g_ctx.installDir, sizeof(g_ctx.installDir), kDir);
+        fm.AddFile(Sys("vornhu4.ime"), "old64");
+        fm.Entry(Sys("vornhu4.ime"))->loaded = true;
+        fm.resources.push_back({"VOZ", "TAVKVOZ", 2052, sim::ToBytes(payload)});
+        g_ctx.oemCodePage = 936;
+        Is64BitWindows();
+        ASSERT_TRUE(OpenPayload());
+        std::set<std::string> before;
+        for (const auto& kv : fm.files) before.insert(kv.first);
+        fm.callCount = 0;
+        fm.failAt = failAt;
+        PlaceProgramFiles(kPlaceUnpack);
+        PlaceProgramFiles(kPlaceReplace);
+        EXPECT_FALSE(fm.redirectionDisabled) << "failAt " << failAt;
+        for (const auto& kv : fm.files) {
+            if (before.count(kv.first)) continue;
+            bool allowed = kv.first.compare(0, 23, "C:\\PROGRAM FILES\\VORNHU") == 0 ||
+                           kv.first.compare(0, 20, "C:\\WINDOWS\\SYSTEM32\\") == 0 ||
+                           kv.first.compare(0, 20, "C:\\WINDOWS\\SYSWOW64\\") == 0;
+            EXPECT_TRUE(allowed) << kv.first << " failAt " << failAt;
+        }
+        // A failing CreateFileA can only be the probe of SysWOW64: the pass
+        // then takes the machine for 32-bit, as every caller of that check would.
+        if (fm.boxes.empty() && fm.failedCall != "CreateFileA") {
+            EXPECT_EQ(fm.Read(Sys("vornhu4.ime")), Data("vornhu64.ime")) << "failAt " << failAt << fm.failedCall;
+            EXPECT_EQ(fm.Read(Wow("vornhu4.ime")), Data("vornhu4.ime")) << "failAt " << failAt << fm.failedCall;
+        }
+        ClosePayload();
+        EXPECT_EQ(fm.liveAllocations, 0u) << "failAt " << failAt;
+        if (fm.failedCall.empty()) {
+            EXPECT_TRUE(fm.boxes.empty());
+            break;
+        }
+    }
+    EXPECT_GT(runs, 100);
+    sim::Use(&m);
+    ResetInstallContext();
+}

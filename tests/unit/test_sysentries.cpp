@@ -1,0 +1,185 @@
+// The uninstall entry, the auto-start entry, the browser tag, the access
+// grant and the low integrity level.
+#include "registry_snapshot.h"
+#include "sim_fixture.h"
+
+namespace {
+const std::string kUninstall = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const std::string kRun = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const std::string kPlatform =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\User Agent\\Post Platform";
+
+// Stored text as Windows keeps a count that left out the terminator.
+std::string Stored(const char* text) { return std::string(text, strlen(text) + 1); }
+std::u16string Wide(const std::string& le) { return std::u16string((const char16_t*)le.data(), le.size() / 2); }
+}  // namespace
+
+class SysEntriesTest : public SimTest {
+   protected:
+    std::vector<std::string> ValueNames(HKEY root, const std::string& path) {
+        std::vector<std::string> out;
+        sim::RegKey* key = m.Key(root, path);
+        if (key)
+            for (const sim::RegValue& v : key->values) out.push_back(v.name);
+        return out;
+    }
+};
+
+TEST_F(SysEntriesTest, UninstallEntryIsWideAndPointsAtTheSystemDirectory) {
+    WriteUninstallEntry();
+    WriteUninstallEntry();  // a repeated install rewrites the same entry
+    const std::string entry = kUninstall + "\\vornqwb";
+    sim::RegKey* key = m.Key(HKEY_LOCAL_MACHINE, entry);
+    ASSERT_TRUE(key);
+    ASSERT_EQ(key->values.size(), 2u);
+    for (const sim::RegValue& v : key->values) {
+        EXPECT_TRUE(v.wide) << v.name;
+        EXPECT_EQ(v.type, (DWORD)REG_SZ) << v.name;
+    }
+    // Sized without the terminator; Windows stores the one that follows.
+    EXPECT_EQ(Wide(m.GetValue(HKEY_LOCAL_MACHINE, entry, "DisplayName")), std::u16string(u"砚舟五笔", 5));
+    EXPECT_EQ(Wide(m.GetValue(HKEY_LOCAL_MACHINE, entry, "UninstallString")),
+              std::u16string(u"C:\\windows\\system32\\vorndel.exe", 32));
+    EXPECT_EQ(m.OpenKeyCount(), 0u);
+}
+
+TEST_F(SysEntriesTest, UninstallEntryNeedsItsParent) {
+    m.DeleteKeyTree(HKEY_LOCAL_MACHINE, kUninstall);
+    regsnap::Snapshot before = regsnap::Take(m);
+    WriteUninstallEntry();
+    EXPECT_EQ(regsnap::Take(m), before);
+    EXPECT_EQ(m.OpenKeyCount(), 0u);
+}
+
+TEST_F(SysEntriesTest, AutoStartStoresTheGivenCommand) {
+    m.SetString(HKEY_LOCAL_MACHINE, kRun, "voyzsjgl", "C:\\old\\vorntavk.exe vo");
+    m.SetString(HKEY_LOCAL_MACHINE, kRun, "other", "x.exe");
+    WriteAutoStartEntry("\"C:\\Program Files\\vornhu\\vorntavk.exe\" vo");
+    EXPECT_EQ(m.GetValue(HKEY_LOCAL_MACHINE, kRun, "voyzsjgl"),
+              Stored("\"C:\\Program Files\\vornhu\\vorntavk.exe\" vo"));
+    // Deleted and written again: it is now the last value.
+    EXPECT_EQ(ValueNames(HKEY_LOCAL_MACHINE, kRun), (std::vector<std::string>{"other", "voyzsjgl"}));
+    EXPECT_EQ(m.OpenKeyCount(), 0u);
+}
+
+TEST_F(SysEntriesTest, InstallSequenceQuotesTheProgramPath) {
+    m.Make32Bit();
+    RunInstallSequence();
+    std::string run = m.GetValue(HKEY_LOCAL_MACHINE, kRun, "voyzsjgl");
+    EXPECT_EQ(run, Stored("\"C:\\Program Files\\vornhu\\vorntavk.exe\" vo"));
+}
+
+TEST_F(SysEntriesTest, BrowserTagReplacesEveryEarlierToken) {
+    const char* earlier[] = {"tavk6300", "tavk6400", "tavk6500", "tavk6600", "tavk6700", "tavk6800",
+                             "tavk7000", "tavk7100", "tavk7200", "tavk7300", "tavk7400", "tavk7500",
+                             "tavk7600", "tavk7700", "tavk7800", "tavk7900"};
+    for (const char* t : earlier) m.SetString(HKEY_LOCAL_MACHINE, kPlatform, t, "");
+    // Not a token of this input method's versions.
+    m.SetString(HKEY_LOCAL_MACHINE, kPlatform, "tavk6900", "");
+    m.SetString(HKEY_LOCAL_MACHINE, kPlatform, "tavk8000", "");
+    WriteBrowserTag();
+    EXPECT_EQ(ValueNames(HKEY_LOCAL_MACHINE, kPlatform),
+              (std::vector<std::string>{"SLCC2", "tavk6900", "tavk8000", "tavk7700"}));
+    DWORD type = 0;
+    EXPECT_EQ(m.GetValue(HKEY_LOCAL_MACHINE, kPlatform, "tavk7700", &type), "");  // data size 0
+    EXPECT_EQ(type, (DWORD)REG_SZ);
+    EXPECT_EQ(m.OpenKeyCount(), 0u);
+}
+
+TEST_F(SysEntriesTest, BrowserTagCreatesPostPlatform) {
+    m.DeleteKeyTree(HKEY_LOCAL_MACHINE, kPlatform);
+    WriteBrowserTag();
+    EXPECT_EQ(ValueNames(HKEY_LOCAL_MACHINE, kPlatform), (std::vector<std::string>{"tavk7700"}));
+}
+
+TEST_F(SysEntriesTest, GrantIsMergedIntoTheExistingDacl) {
+    m.AddDir("C:\\Program Files\\vornhu");
+    sim::AclGrant admins;
+    admins.object = "C:\\Program Files\\vornhu";
+    admins.trustee = "Administrators";
+    admins.permissions = GENERIC_ALL;
+    admins.inheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
+    admins.mode = GRANT_ACCESS;
+    m.grants.push_back(admins);
+    m.userName = "张三";
+
+    EXPECT_EQ(GrantUserFullAccess("C:\\Program Files\\vornhu\\"), 1);
+    ASSERT_EQ(m.grants.size(), 2u);
+    EXPECT_EQ(m.grants[0].trustee, "Administrators");
+    EXPECT_EQ(m.grants[1].trustee, "张三");
+    EXPECT_EQ(m.grants[1].object, "C:\\Program Files\\vornhu");
+    EXPECT_EQ(m.grants[1].permissions, (DWORD)GENERIC_ALL);
+    EXPECT_EQ(m.grants[1].inheritance, (DWORD)SUB_CONTAINERS_AND_OBJECTS_INHERIT);
+    EXPECT_EQ(m.grants[1].mode, GRANT_ACCESS);
+    EXPECT_EQ(m.liveAllocations, 0u);  // descriptor and new DACL released
+}
+
+TEST_F(SysEntriesTest, GrantFailuresLeaveTheDaclAsItWas) {
+    EXPECT_EQ(GrantUserFullAccess("C:\\Program Files\\vornhu\\"), 0);  // no such directory
+    m.AddDir("C:\\Program Files\\vornhu");
+    m.securityFails = true;
+    EXPECT_EQ(GrantUserFullAccess("C:\\Program Files\\vornhu\\"), 0);
+    EXPECT_TRUE(m.grants.empty());
+    EXPECT_EQ(m.liveAllocations, 0u);
+}
+
+TEST_F(SysEntriesTest, LowIntegrityRunsIcaclsFromTheSystemDirectory) {
+    CopyText(g_ctx.installDir, sizeof(g_ctx.installDir), "c:\\Program Files\\vornhu\\");
+    SetLowIntegrity();
+    ASSERT_EQ(m.winExecs.size(), 1u);
+    EXPECT_EQ(m.winExecs[0],
+              "\"C:\\windows\\system32\\icacls.exe\" \"c:\\Program Files\\vornhu\" /SetIntegrityLevel Level: L");
+
+    // Only one trailing backslash is removed.
+    CopyText(g_ctx.installDir, sizeof(g_ctx.installDir), "D:\\x\\\\");
+    SetLowIntegrity();
+    EXPECT_EQ(m.winExecs[1], "\"C:\\windows\\system32\\icacls.exe\" \"D:\\x\\\" /SetIntegrityLevel Level: L");
+}
+
+// Sweeps every failure point of each entry: no key left open, no block
+// leaked, nothing changed outside the entry's own key, and a grant either
+// complete or absent.
+TEST_F(SysEntriesTest, EveryFailurePointEndsCleanly) {
+    struct Op {
+        const char* name;
+        void (*run)(void);
+        std::string allowed;
+    };
+    const Op ops[] = {
+        {"uninstall", [] { WriteUninstallEntry(); }, "HKLM\\" + kUninstall + "\\vornqwb"},
+        {"autostart", [] { WriteAutoStartEntry("\"C:\\p\\vorntavk.exe\" vo"); }, "HKLM\\" + kRun},
+        {"browser", [] { WriteBrowserTag(); }, "HKLM\\" + kPlatform},
+        {"grant", [] { GrantUserFullAccess("C:\\Program Files\\vornhu\\"); }, "-"},
+    };
+    for (const Op& op : ops) {
+        auto prepare = [](sim::Machine& mm) {
+            mm.AddDir("C:\\Program Files\\vornhu");
+            mm.SetString(HKEY_LOCAL_MACHINE, kPlatform, "tavk7500", "");
+            mm.SetString(HKEY_LOCAL_MACHINE, kRun, "voyzsjgl", "old");
+        };
+        long total = 0;
+        {
+            sim::Machine probe;
+            prepare(probe);
+            op.run();
+            total = probe.callCount;
+        }
+        ASSERT_GT(total, 2) << op.name;
+        for (long n = 1; n <= total + 1; n++) {
+            sim::Machine run;
+            prepare(run);
+            regsnap::Snapshot before = regsnap::Take(run);
+            run.failAt = n;
+            op.run();
+            SCOPED_TRACE(std::string(op.name) + ", fault at call " + std::to_string(n) + " (" + run.failedCall + ")");
+            EXPECT_EQ(run.OpenKeyCount(), 0u);
+            EXPECT_EQ(run.liveAllocations, 0u);
+            EXPECT_EQ(regsnap::ChangesOutside(before, regsnap::Take(run), {op.allowed}), "");
+            EXPECT_LE(run.grants.size(), 1u);
+            if (n == total + 1 && std::string(op.name) == "grant") {
+                EXPECT_EQ(run.grants.size(), 1u);
+            }
+        }
+    }
+    sim::Use(&m);
+}

@@ -1,0 +1,76 @@
+# The Wine end-to-end tests: the x64 setup run for real in throwaway win64
+# prefixes under build/wine/<variant>/.  Each variant's prefix is booted once
+# (fixture wine_<variant>); every scenario works in a clone of it.  The
+# complete-install checks carry the label wine-full:
+#   ctest -L '^wine$'      start-up, registration mode, directories, records
+#   ctest -L wine-full     what a whole silent install leaves behind
+# setupw64.exe, the 64-bit registration program the payload carries: the
+# same static checks as the full setups (it has no payload of its own).
+add_test(NAME static.setupw64
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/static/check_pe.sh ${VORN_SETUPW64_EXE} pe32+ nopayload)
+set_tests_properties(static.setupw64 PROPERTIES LABELS static)
+
+find_program(VORN_WINE64 NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
+if(NOT VORN_WINE64)
+  find_program(VORN_WINE64 NAMES wine64)
+endif()
+find_package(Python3 COMPONENTS Interpreter)
+if(NOT VORN_WINE64 OR NOT Python3_Interpreter_FOUND)
+  message(WARNING "wine64 or python3 missing: the Wine tests are not registered")
+  return()
+endif()
+
+set(VORN_WINE_DIR ${CMAKE_SOURCE_DIR}/tests/wine)
+set(VORN_WINE_RUN ${Python3_EXECUTABLE} ${VORN_WINE_DIR}/run.py
+    --root ${CMAKE_BINARY_DIR}/wine
+    --setup ${VORN_WIN64_EXE}
+    --setupw64 ${VORN_SETUPW64_EXE}
+    --contract ${VORN_CONTRACT64_EXE}
+    --payload ${CMAKE_BINARY_DIR}/win64/payload.voz
+    --voz $<TARGET_FILE:voz>)
+set(VORN_WINE_ENV VORN_WINE64=${VORN_WINE64})
+
+# The harness's own decoders (relay trace, .reg files, archives), no Wine.
+add_test(NAME wine.lib COMMAND ${Python3_EXECUTABLE} -m unittest -v test_winelib
+         WORKING_DIRECTORY ${VORN_WINE_DIR})
+set_tests_properties(wine.lib PROPERTIES LABELS wine TIMEOUT 60)
+
+set(VORN_WINE_BASIC silent:Silent admin:Admin register:Register register-default:RegisterDefault)
+set(VORN_WINE_FULL outcome:Outcome files:Files system:SystemFiles registry:Registry reinstall:Reinstall)
+
+foreach(variant win7-936 win7-950 win7-32 winxp)
+  add_test(NAME wine.${variant}.boot COMMAND ${VORN_WINE_RUN} --variant ${variant} boot)
+  set_tests_properties(wine.${variant}.boot PROPERTIES
+    FIXTURES_SETUP wine_${variant} LABELS wine TIMEOUT 300 ENVIRONMENT "${VORN_WINE_ENV}")
+  add_test(NAME wine.${variant}.cleanup COMMAND ${VORN_WINE_RUN} --variant ${variant} cleanup)
+  set_tests_properties(wine.${variant}.cleanup PROPERTIES
+    FIXTURES_CLEANUP wine_${variant} LABELS wine TIMEOUT 120 ENVIRONMENT "${VORN_WINE_ENV}")
+
+  foreach(pair ${VORN_WINE_BASIC})
+    string(REPLACE ":" ";" pair "${pair}")
+    list(GET pair 0 name)
+    list(GET pair 1 class)
+    add_test(NAME wine.${variant}.${name} COMMAND ${VORN_WINE_RUN} --variant ${variant} test test_basic.${class})
+    set_tests_properties(wine.${variant}.${name} PROPERTIES
+      FIXTURES_REQUIRED wine_${variant} LABELS wine TIMEOUT 300 ENVIRONMENT "${VORN_WINE_ENV}")
+  endforeach()
+
+  add_test(NAME wine.${variant}.full.install COMMAND ${VORN_WINE_RUN} --variant ${variant} test test_full.FullInstall)
+  set_tests_properties(wine.${variant}.full.install PROPERTIES
+    FIXTURES_SETUP winefull_${variant} FIXTURES_REQUIRED wine_${variant}
+    LABELS wine-full TIMEOUT 400 ENVIRONMENT "${VORN_WINE_ENV}")
+  foreach(pair ${VORN_WINE_FULL})
+    string(REPLACE ":" ";" pair "${pair}")
+    list(GET pair 0 name)
+    list(GET pair 1 class)
+    add_test(NAME wine.${variant}.full.${name} COMMAND ${VORN_WINE_RUN} --variant ${variant} test test_full.${class})
+    set_tests_properties(wine.${variant}.full.${name} PROPERTIES
+      FIXTURES_REQUIRED "wine_${variant};winefull_${variant}" LABELS wine-full TIMEOUT 400
+      ENVIRONMENT "${VORN_WINE_ENV}")
+  endforeach()
+endforeach()
+
+# The platform contract suite against Wine's Win32.
+add_test(NAME contract.wine COMMAND ${VORN_WINE_RUN} --variant win7-936 contract)
+set_tests_properties(contract.wine PROPERTIES
+  FIXTURES_REQUIRED wine_win7-936 LABELS "contract;wine" TIMEOUT 400 ENVIRONMENT "${VORN_WINE_ENV}")
