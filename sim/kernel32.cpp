@@ -10,6 +10,7 @@
 
 #include "platform/win32.h"
 #include "sim/machine.h"
+#include "tools/common/md5.h"
 
 using sim::Current;
 using sim::FileEntry;
@@ -610,23 +611,16 @@ void WINAPI SimMd5Init(VORN_MD5_CTX* ctx);
 void WINAPI SimMd5Update(VORN_MD5_CTX* ctx, const unsigned char* data, unsigned int len);
 void WINAPI SimMd5Final(VORN_MD5_CTX* ctx);
 
-// The simulated advapi32 keeps the bytes per context and hashes at the end.
-std::map<VORN_MD5_CTX*, std::string>& Md5Pending() {
-    static std::map<VORN_MD5_CTX*, std::string> pending;
-    return pending;
-}
+// The simulated advapi32 hashes in the caller's context, as advapi32 does.
+static_assert(sizeof(Md5State) <= offsetof(VORN_MD5_CTX, digest), "MD5 context layout");
 void WINAPI SimMd5Init(VORN_MD5_CTX* ctx) {
     memset(ctx, 0, sizeof(*ctx));
-    Md5Pending()[ctx].clear();
+    Md5Init(reinterpret_cast<Md5State*>(ctx));
 }
 void WINAPI SimMd5Update(VORN_MD5_CTX* ctx, const unsigned char* data, unsigned int len) {
-    Md5Pending()[ctx].append((const char*)data, len);
+    Md5Update(reinterpret_cast<Md5State*>(ctx), data, len);
 }
-void WINAPI SimMd5Final(VORN_MD5_CTX* ctx) {
-    std::string& s = Md5Pending()[ctx];
-    sim::Md5(s.data(), s.size(), ctx->digest);
-    Md5Pending().erase(ctx);
-}
+void WINAPI SimMd5Final(VORN_MD5_CTX* ctx) { Md5Final(reinterpret_cast<Md5State*>(ctx), ctx->digest); }
 
 BOOL WINAPI SimWow64Disable(PVOID* old) {
     if (old) *old = (PVOID)(intptr_t)(Current().redirectionDisabled ? 1 : 0);
