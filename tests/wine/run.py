@@ -12,11 +12,14 @@
 import argparse
 import glob
 import os
+import pwd
 import shutil
 import sys
+import tempfile
 import time
 import unittest
 
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import scenario  # noqa: E402
@@ -68,8 +71,6 @@ def contract(args):
     unprivileged user "nobody", in a prefix under /tmp that it can reach."""
     user, scratch = None, None
     if os.geteuid() == 0:
-        import pwd
-        import tempfile
         try:
             pwd.getpwnam("nobody")
             user = "nobody"
@@ -77,7 +78,8 @@ def contract(args):
             print("no user nobody: the suite runs as root, read-only files are not enforced")
     if user:
         scratch = tempfile.mkdtemp(prefix="vorn-contract-", dir="/tmp")
-        os.chmod(scratch, 0o755)
+        entry = pwd.getpwnam(user)
+        os.chown(scratch, entry.pw_uid, entry.pw_gid)
         path = os.path.join(scratch, "prefix")
     else:
         path = os.path.join(scenario.variant_dir(), "contract")

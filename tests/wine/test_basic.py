@@ -98,6 +98,10 @@ class Register(Scenario):
         cls.records_d = cls.read_records()
         cls.on_c = cls.prefix.run(CONFIG["setup"], ["regvo32=C:\\My", "Files\\vornhu\\"], name="regvo32-c")
         cls.records_c = cls.read_records()
+        # A directory longer than the 200-byte buffer.
+        cls.long_dir = "C:\\" + "x" * 300 + "\\"
+        cls.on_long = cls.prefix.run(CONFIG["setup"], ["regvo32=" + cls.long_dir], name="regvo32-long")
+        cls.records_long = cls.read_records()
 
     @classmethod
     def read_records(cls):
@@ -128,6 +132,15 @@ class Register(Scenario):
         else:
             self.assertIsNone(self.records_c["C:\\windows\\vornpath.voh"])
             self.assertIsNone(self.records_c["D:\\vornhu\\vornpath.voh"])
+
+    def test_overlong_directory_is_cut(self):
+        self.assertCleanRun(self.on_long)
+        self.assertRegistered(self.on_long, self.is64())
+        if self.is64():
+            record = self.records_long["C:\\windows\\vornpath.voh"]
+            self.assertLessEqual(len(record), 200)
+            self.assertGreaterEqual(len(record), 190)
+            self.assertTrue(self.long_dir.startswith(record.rstrip("\\")), record)
 
     def test_directory_itself_not_created(self):
         self.assertFalse(self.prefix.exists(self.D_DIR))

@@ -58,13 +58,9 @@ class FullInstall(Scenario):
     def test_install(self):
         prefix = fresh_clone("full")
         prefix.import_reg({"HKEY_LOCAL_MACHINE\\" + HKLM_POST_PLATFORM: SEED_POST_PLATFORM})
-        prefix.wait_server()
         before = Snapshot(prefix)
         result = prefix.run(CONFIG["setup"], ["setvosrf32"], name="install", timeout=240)
-        after = Snapshot(prefix)
-        runs = sorted(os.listdir(os.path.join(prefix.path, "vorn-runs")))
-        saved = {"result": os.path.join(prefix.path, "vorn-runs", [r for r in runs if r.endswith("install.json")][-1]),
-                 "changes": after.changes(before)}
+        saved = {"result": result.saved_path, "changes": Snapshot(prefix).changes(before)}
         with open(os.path.join(prefix.path, "vorn-full.json"), "w") as f:
             json.dump(saved, f)
         # Whatever the outcome, the other scenarios judge it; this one only

@@ -64,6 +64,11 @@ class RelayTrace(unittest.TestCase):
                                     codepage=950)
         self.assertEqual(calls[0].text(1), "智能")
 
+    def test_unreadable_arguments_kept(self):
+        calls = winelib.parse_relay('0009:Call user32.MessageBoxW(00000000,zz)) ret=1')
+        self.assertEqual(len(calls), 1)
+        self.assertFalse(winelib.MessageBox(calls[0]).says(""))
+
     def test_saved_result_round_trip(self):
         r = winelib.RunResult("C:\\x.exe", ["a"], 0, RELAY, "", 1.0)
         with tempfile.TemporaryDirectory() as d:

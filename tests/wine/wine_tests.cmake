@@ -31,7 +31,7 @@ set(VORN_WINE_RUN ${Python3_EXECUTABLE} ${VORN_WINE_DIR}/run.py
 set(VORN_WINE_ENV VORN_WINE64=${VORN_WINE64})
 
 # The harness's own decoders (relay trace, .reg files, archives), no Wine.
-add_test(NAME wine.lib COMMAND ${Python3_EXECUTABLE} -m unittest -v test_winelib
+add_test(NAME wine.lib COMMAND ${Python3_EXECUTABLE} -B -m unittest -v test_winelib
          WORKING_DIRECTORY ${VORN_WINE_DIR})
 set_tests_properties(wine.lib PROPERTIES LABELS wine TIMEOUT 60)
 

@@ -11,6 +11,7 @@ Standard library only: CI has nothing else.
 
 import json
 import os
+import pwd
 import re
 import shutil
 import subprocess
@@ -73,7 +74,6 @@ class Prefix:
             self.base = saved.get("base", self.path)
         self.variant = variant
         self.info = VARIANTS.get(variant, VARIANTS["win7-936"])
-        self._runs = 0
 
     # -- environment
 
@@ -85,24 +85,26 @@ class Prefix:
             "WINEPREFIX": self.path,
             "WINEARCH": "win64",
             "WINEDEBUG": debug,
-            # No Mono or Gecko installer prompts during boot.
-            "WINEDLLOVERRIDES": "mscoree=;mshtml=",
+            # No Mono or Gecko installer prompts during boot, and no menu
+            # entries in the user's home.
+            "WINEDLLOVERRIDES": "mscoree=;mshtml=;winemenubuilder.exe=d",
             "LC_ALL": locale or self.info["locale"],
         })
         if self.user:
             env["HOME"] = os.path.dirname(self.path)
             env["USER"] = env["LOGNAME"] = self.user
+            env.pop("XDG_RUNTIME_DIR", None)
         return env
 
     def _as_user(self):
         if not self.user:
             return {}
-        import pwd
         entry = pwd.getpwnam(self.user)
         return {"user": entry.pw_uid, "group": entry.pw_gid, "extra_groups": []}
 
     def _wine(self, args, timeout, locale=None, debug="-all", stdout=None, stderr=None, cwd=None):
         cmd = _timeout_cmd(timeout) + [WINE64] + list(args)
+        started = time.monotonic()
         try:
             proc = subprocess.run(cmd, env=self.env(locale, debug), stdin=subprocess.DEVNULL,
                                   stdout=stdout if stdout is not None else subprocess.PIPE,
@@ -111,7 +113,9 @@ class Prefix:
         except subprocess.TimeoutExpired:
             self.kill_server()
             raise Timeout("wine %s: no end after %d s" % (" ".join(args), timeout))
-        if proc.returncode == 124:
+        # 124 is timeout's verdict only when the time is really up; a program
+        # may exit with 124 itself.
+        if proc.returncode == 124 and time.monotonic() - started >= timeout - 1:
             self.kill_server()
             raise Timeout("wine %s: stopped by timeout after %d s" % (" ".join(args), timeout))
         return proc
@@ -127,10 +131,14 @@ class Prefix:
             raise Timeout("processes of %s still running after %d s" % (self.path, timeout))
 
     def kill_server(self):
+        """Ends every process of the prefix and waits for its server to go (a
+        server still saving could otherwise meet a new prefix made at the same
+        path: the server socket is named after the directory's inode)."""
         if not os.path.isdir(self.path):
             return
-        subprocess.run(_timeout_cmd(30) + [WINESERVER, "-k"], env=self.env(), stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **self._as_user())
+        for flag in ("-k", "-w"):
+            subprocess.run(_timeout_cmd(30) + [WINESERVER, flag], env=self.env(), stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **self._as_user())
 
     # -- creation
 
@@ -150,16 +158,25 @@ class Prefix:
             ids = p._as_user()
             os.chown(path, ids["user"], ids["group"])
         p._wine(["wineboot", "-i"], timeout)
-        p.import_reg({
+        p.wait_server()
+        settings = {
             r"HKEY_CURRENT_USER\Software\Wine": {"Version": info["version"]},
             r"HKEY_CURRENT_USER\Software\Wine\Debug": {"RelayInclude": RELAY_INCLUDE},
-        })
-        p.wait_server()
+        }
+        # Once in a while (a busy machine, two boots at once) the first import
+        # does not reach the saved registry; a second one does.
+        for attempt in range(3):
+            p.import_reg(settings)
+            hkcu = p.registry("HKCU")
+            if (hkcu.value(r"Software\Wine", "Version") == info["version"]
+                    and hkcu.value(r"Software\Wine\Debug", "RelayInclude") == RELAY_INCLUDE):
+                break
+            print("boot %s: the settings are not in the registry yet (attempt %d)" % (path, attempt + 1))
+        else:
+            raise WineError("the Windows version did not reach the registry of %s" % path)
         if not info["wow64"]:
             shutil.rmtree(os.path.join(p.path, "drive_c", "windows", "syswow64"))
         p._write_meta()
-        if p.registry("HKCU").value(r"Software\Wine", "Version") != info["version"]:
-            raise WineError("the Windows version did not reach the registry of %s" % path)
         return p
 
     def _write_meta(self):
@@ -182,6 +199,10 @@ class Prefix:
                     shared.add((st.st_dev, st.st_ino))
         for root, dirs, files in os.walk(self.path):
             rel = os.path.relpath(root, self.path)
+            if rel == ".":
+                # The source's own run logs and results stay with it.
+                dirs[:] = [d for d in dirs if d != "vorn-runs"]
+                files = [f for f in files if not f.startswith("vorn-")]
             out = os.path.join(path, rel) if rel != "." else path
             os.makedirs(out, exist_ok=True)
             shutil.copystat(root, out)
@@ -273,9 +294,12 @@ class Prefix:
         with open(path, "wb") as f:
             f.write(b"\xff\xfe" + "\r\n".join(lines).encode("utf-16-le"))
         try:
-            self._wine(["regedit", "/S", r"C:\vorn-import.reg"], timeout)
+            proc = self._wine(["regedit", "/S", r"C:\vorn-import.reg"], timeout)
+            self.wait_server()
         finally:
             os.remove(path)
+        if proc.returncode != 0:
+            raise WineError("regedit failed (%d): %s" % (proc.returncode, proc.stderr.decode("utf-8", "replace")[-500:]))
 
     # -- running
 
@@ -288,10 +312,10 @@ class Prefix:
             target = os.path.join(self.drive_dir("c"), os.path.basename(exe))
             shutil.copy2(exe, target)
             exe = "C:\\" + os.path.basename(exe)
-        self._runs += 1
         logdir = os.path.join(self.path, "vorn-runs")
         os.makedirs(logdir, exist_ok=True)
-        stem = os.path.join(logdir, "%02d-%s" % (self._runs, name or "run"))
+        number = 1 + len({f.split("-", 1)[0] for f in os.listdir(logdir)})
+        stem = os.path.join(logdir, "%02d-%s" % (number, name or "run"))
         started = time.monotonic()
         with open(stem + ".out", "wb") as out, open(stem + ".trace", "wb") as err:
             proc = self._wine([exe] + list(args), timeout, locale=locale,
@@ -305,7 +329,8 @@ class Prefix:
             stdout = f.read().decode("utf-8", "replace")
         result = RunResult(exe, list(args), proc.returncode, trace, stdout, elapsed,
                            codepage=VARIANTS.get(self.variant, {}).get("codepage", 936))
-        result.save(stem + ".json")
+        result.saved_path = stem + ".json"
+        result.save(result.saved_path)
         return result
 
 
@@ -325,11 +350,11 @@ class Call:
         self.retval = None
 
     def text(self, i):
-        arg = self.args[i]
+        arg = self.args[i] if i < len(self.args) else None
         return arg[1] if isinstance(arg, tuple) else None
 
     def truncated(self, i):
-        arg = self.args[i]
+        arg = self.args[i] if i < len(self.args) else None
         return isinstance(arg, tuple) and arg[2]
 
     def to_json(self):
@@ -451,7 +476,12 @@ def parse_relay(trace, codepage=936):
         m = _CALL_RE.match(line)
         if m:
             pid, tid, dll, fn, argtext = m.groups()
-            call = Call(pid, tid, "%s.%s" % (dll.lower(), fn), _parse_args(argtext, codepage))
+            try:
+                args = _parse_args(argtext, codepage)
+            except ValueError:
+                # Kept, without arguments: a check on it then fails visibly.
+                args = [("?", argtext, False)]
+            call = Call(pid, tid, "%s.%s" % (dll.lower(), fn), args)
             calls.append(call)
             open_calls.setdefault((pid, tid, call.func), []).append(call)
             continue
