@@ -217,22 +217,7 @@ bool WriteMember(const std::string& dir, const std::string& hostName, const Byte
         *error = path + ": " + strerror(errno);
         return false;
     }
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            *error = path + ": " + strerror(errno);
-            close(fd);
-            return false;
-        }
-        done += (size_t)n;
-    }
-    if (close(fd) != 0) {
-        *error = path + ": " + strerror(errno);
-        return false;
-    }
-    return true;
+    return WriteAndClose(fd, data, path, error);
 }
 
 int Extract(const std::string& path, const std::string& dir) {

@@ -43,6 +43,25 @@ bool ReadWholeFile(const std::string& path, Bytes* out, std::string* error) {
     return true;
 }
 
+bool WriteAndClose(int fd, const Bytes& data, const std::string& path, std::string* error) {
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            *error = path + ": " + strerror(errno);
+            close(fd);
+            return false;
+        }
+        done += (size_t)n;
+    }
+    if (close(fd) != 0) {
+        *error = path + ": " + strerror(errno);
+        return false;
+    }
+    return true;
+}
+
 bool WriteFileAtomically(const std::string& path, const Bytes& data, std::string* error) {
     std::string temp = path + ".tmp" + std::to_string((long)getpid());
     int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0644);
@@ -50,19 +69,11 @@ bool WriteFileAtomically(const std::string& path, const Bytes& data, std::string
         *error = temp + ": " + strerror(errno);
         return false;
     }
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            *error = temp + ": " + strerror(errno);
-            close(fd);
-            unlink(temp.c_str());
-            return false;
-        }
-        done += (size_t)n;
+    if (!WriteAndClose(fd, data, temp, error)) {
+        unlink(temp.c_str());
+        return false;
     }
-    if (close(fd) != 0 || rename(temp.c_str(), path.c_str()) != 0) {
+    if (rename(temp.c_str(), path.c_str()) != 0) {
         *error = path + ": " + strerror(errno);
         unlink(temp.c_str());
         return false;

@@ -13,6 +13,8 @@ typedef std::vector<unsigned char> Bytes;
 bool ReadWholeFile(const std::string& path, Bytes* out, std::string* error);
 // Writes `data` to a temporary file beside `path` and renames it over
 // `path`, so a failure leaves no partial file.
+// Writes all of `data` to `fd` and closes it; `path` names it in the error.
+bool WriteAndClose(int fd, const Bytes& data, const std::string& path, std::string* error);
 bool WriteFileAtomically(const std::string& path, const Bytes& data, std::string* error);
 
 // Name conversions through iconv; false when a byte sequence has no
