@@ -15,29 +15,6 @@ namespace sim {
 namespace {
 Machine* g_current = nullptr;
 
-std::string Convert(const char* to, const char* from, const std::string& in) {
-    iconv_t cd = iconv_open(to, from);
-    if (cd == (iconv_t)-1) return std::string();
-    std::string out(in.size() * 4 + 8, '\0');
-    char* src = const_cast<char*>(in.data());
-    size_t srcLeft = in.size();
-    char* dst = &out[0];
-    size_t dstLeft = out.size();
-    while (srcLeft > 0) {
-        if (iconv(cd, &src, &srcLeft, &dst, &dstLeft) == (size_t)-1) {
-            // Undecodable byte: keep it as "?" and go on, as Windows' best-fit does.
-            if (dstLeft == 0) break;
-            *dst++ = '?';
-            dstLeft--;
-            src++;
-            srcLeft--;
-        }
-    }
-    iconv_close(cd);
-    out.resize(out.size() - dstLeft);
-    return out;
-}
-
 std::u16string FromLE(const std::string& s) {
     std::u16string w(s.size() / 2, u'\0');
     for (size_t i = 0; i < w.size(); i++) w[i] = (char16_t)((unsigned char)s[2 * i] | ((unsigned char)s[2 * i + 1] << 8));
@@ -53,6 +30,35 @@ std::string ToLE(const std::u16string& w) {
 }
 }  // namespace
 
+std::string Iconv(const std::string& to, const std::string& from, const std::string& in) {
+    iconv_t cd = iconv_open(to.c_str(), from.c_str());
+    if (cd == (iconv_t)-1) return in;
+    std::string out(in.size() * 4 + 8, '\0');
+    char* src = const_cast<char*>(in.data());
+    size_t srcLeft = in.size();
+    char* dst = &out[0];
+    size_t dstLeft = out.size();
+    while (srcLeft > 0) {
+        if (iconv(cd, &src, &srcLeft, &dst, &dstLeft) == (size_t)-1) {
+            if (dstLeft < 2) break;
+            // Unmappable: "?" as Windows' default character.
+            if (to == "UTF-16LE") {
+                *dst++ = '?';
+                *dst++ = 0;
+                dstLeft -= 2;
+            } else {
+                *dst++ = '?';
+                dstLeft--;
+            }
+            src++;
+            srcLeft--;
+        }
+    }
+    iconv_close(cd);
+    out.resize(out.size() - dstLeft);
+    return out;
+}
+
 Machine& Current() {
     if (!g_current) throw std::logic_error("no simulated machine in use");
     return *g_current;
@@ -62,12 +68,12 @@ void Use(Machine* machine) { g_current = machine; }
 Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 std::string ToString(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
-std::string GbkToUtf8(const std::string& gbk) { return Convert("UTF-8", "GBK", gbk); }
-std::string Utf8ToGbk(const std::string& utf8) { return Convert("GBK", "UTF-8", utf8); }
-std::u16string Utf8ToUtf16(const std::string& utf8) { return FromLE(Convert("UTF-16LE", "UTF-8", utf8)); }
-std::string Utf16ToUtf8(const std::u16string& w) { return Convert("UTF-8", "UTF-16LE", ToLE(w)); }
-std::string Utf16ToGbk(const std::u16string& w) { return Convert("GBK", "UTF-16LE", ToLE(w)); }
-std::u16string GbkToUtf16(const std::string& gbk) { return FromLE(Convert("UTF-16LE", "GBK", gbk)); }
+std::string GbkToUtf8(const std::string& gbk) { return Iconv("UTF-8", "GBK", gbk); }
+std::string Utf8ToGbk(const std::string& utf8) { return Iconv("GBK", "UTF-8", utf8); }
+std::u16string Utf8ToUtf16(const std::string& utf8) { return FromLE(Iconv("UTF-16LE", "UTF-8", utf8)); }
+std::string Utf16ToUtf8(const std::u16string& w) { return Iconv("UTF-8", "UTF-16LE", ToLE(w)); }
+std::string Utf16ToGbk(const std::u16string& w) { return Iconv("GBK", "UTF-16LE", ToLE(w)); }
+std::u16string GbkToUtf16(const std::string& gbk) { return FromLE(Iconv("UTF-16LE", "GBK", gbk)); }
 
 Machine::Machine() {
     for (int i = 0; i < 4; i++) hives[i].reset(new RegKey());

@@ -191,7 +191,9 @@ class Machine {
 Machine& Current();
 void Use(Machine* machine);
 
-// Text conversions for tests and the simulation.
+// Text conversions for tests and the simulation.  Iconv keeps going past an
+// unmappable character, writing "?" as Windows' default character does.
+std::string Iconv(const std::string& to, const std::string& from, const std::string& in);
 std::string GbkToUtf8(const std::string& gbk);
 std::string Utf8ToGbk(const std::string& utf8);
 std::u16string Utf8ToUtf16(const std::string& utf8);

@@ -83,40 +83,11 @@ std::string CodePageName(UINT cp) {
     }
 }
 
-std::string Iconv(const std::string& to, const std::string& from, const std::string& in) {
-    iconv_t cd = iconv_open(to.c_str(), from.c_str());
-    if (cd == (iconv_t)-1) return in;
-    std::string out(in.size() * 4 + 8, '\0');
-    char* src = const_cast<char*>(in.data());
-    size_t srcLeft = in.size();
-    char* dst = &out[0];
-    size_t dstLeft = out.size();
-    while (srcLeft > 0) {
-        if (iconv(cd, &src, &srcLeft, &dst, &dstLeft) == (size_t)-1) {
-            if (dstLeft < 2) break;
-            // Unmappable: "?" as Windows' default character.
-            if (to == "UTF-16LE") {
-                *dst++ = '?';
-                *dst++ = 0;
-                dstLeft -= 2;
-            } else {
-                *dst++ = '?';
-                dstLeft--;
-            }
-            src++;
-            srcLeft--;
-        }
-    }
-    iconv_close(cd);
-    out.resize(out.size() - dstLeft);
-    return out;
-}
-
 std::string AnsiToUtf16le(const std::string& ansi) {
-    return Iconv("UTF-16LE", CodePageName(Current().ansiCodePage), ansi);
+    return sim::Iconv("UTF-16LE", CodePageName(Current().ansiCodePage), ansi);
 }
 std::string Utf16leToAnsi(const std::string& le) {
-    return Iconv(CodePageName(Current().ansiCodePage), "UTF-16LE", le);
+    return sim::Iconv(CodePageName(Current().ansiCodePage), "UTF-16LE", le);
 }
 
 std::string WideToAnsi(LPCWSTR w) {
@@ -218,16 +189,24 @@ LSTATUS FromHandle(HKEY h, RegKey** key, REGSAM* access) {
 
 REGSAM Rights(REGSAM sam) { return sam & ~(REGSAM)(KEY_WOW64_64KEY | KEY_WOW64_32KEY); }
 
-LSTATUS OpenKey(HKEY base, const std::string& sub, REGSAM sam, PHKEY result, const char* call) {
-    Machine& m = Current();
+// What opening and creating share: the result cleared, the base handle and
+// the subkey path checked, one fault point.
+LSTATUS BeginKeyCall(HKEY base, const std::string& sub, PHKEY result, const char* call, RegKey** key) {
     if (!result) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
-    RegKey* key;
     REGSAM access;
-    LSTATUS e = FromHandle(base, &key, &access);
+    LSTATUS e = FromHandle(base, key, &access);
     if (e != ERROR_SUCCESS) return e;
     if (!sub.empty() && sub[0] == '\\') return kErrorBadPathname;
-    if (m.Fault(call)) return ERROR_ACCESS_DENIED;
+    if (Current().Fault(call)) return ERROR_ACCESS_DENIED;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS OpenKey(HKEY base, const std::string& sub, REGSAM sam, PHKEY result, const char* call) {
+    Machine& m = Current();
+    RegKey* key;
+    LSTATUS e = BeginKeyCall(base, sub, result, call, &key);
+    if (e != ERROR_SUCCESS) return e;
     for (const std::string& part : Split(sub)) {
         key = Child(key, part);
         if (!key) return ERROR_FILE_NOT_FOUND;
@@ -240,14 +219,9 @@ LSTATUS OpenKey(HKEY base, const std::string& sub, REGSAM sam, PHKEY result, con
 LSTATUS CreateKey(HKEY base, const std::string& sub, REGSAM sam, PHKEY result, LPDWORD disposition,
                   const char* call) {
     Machine& m = Current();
-    if (!result) return ERROR_INVALID_PARAMETER;
-    *result = nullptr;
     RegKey* key;
-    REGSAM access;
-    LSTATUS e = FromHandle(base, &key, &access);
+    LSTATUS e = BeginKeyCall(base, sub, result, call, &key);
     if (e != ERROR_SUCCESS) return e;
-    if (!sub.empty() && sub[0] == '\\') return kErrorBadPathname;
-    if (m.Fault(call)) return ERROR_ACCESS_DENIED;
     DWORD how = REG_OPENED_EXISTING_KEY;
     for (const std::string& part : Split(sub)) {
         RegKey* next = Child(key, part);
@@ -265,17 +239,24 @@ LSTATUS CreateKey(HKEY base, const std::string& sub, REGSAM sam, PHKEY result, L
     return ERROR_SUCCESS;
 }
 
+// The key behind a handle for a call that needs `rights` (0: any), with the
+// call's fault point; `valid` is false for a parameter Windows refuses first.
+LSTATUS KeyForCall(HKEY h, REGSAM rights, bool valid, const char* call, RegKey** key) {
+    REGSAM access;
+    LSTATUS e = FromHandle(h, key, &access);
+    if (e != ERROR_SUCCESS) return e;
+    if (rights && !(access & rights)) return ERROR_ACCESS_DENIED;
+    if (!valid) return ERROR_INVALID_PARAMETER;
+    if (Current().Fault(call)) return ERROR_ACCESS_DENIED;
+    return ERROR_SUCCESS;
+}
+
 // `wideCall`: the caller wants UTF-16 for string types.
 LSTATUS QueryValue(HKEY h, const std::string& name, bool wideCall, LPDWORD type, LPBYTE data, LPDWORD cbData,
                    const char* call) {
-    Machine& m = Current();
     RegKey* key;
-    REGSAM access;
-    LSTATUS e = FromHandle(h, &key, &access);
+    LSTATUS e = KeyForCall(h, KEY_QUERY_VALUE, !(data && !cbData), call, &key);
     if (e != ERROR_SUCCESS) return e;
-    if (!(access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-    if (data && !cbData) return ERROR_INVALID_PARAMETER;
-    if (m.Fault(call)) return ERROR_ACCESS_DENIED;
     RegValue* v = FindValue(key, name);
     if (!v) return ERROR_FILE_NOT_FOUND;
     std::string bytes = sim::ToString(v->data);
@@ -481,13 +462,9 @@ LSTATUS RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* da
 }
 
 LSTATUS RegDeleteValueA(HKEY h, LPCSTR name) {
-    Machine& m = Current();
     RegKey* key;
-    REGSAM access;
-    LSTATUS e = FromHandle(h, &key, &access);
+    LSTATUS e = KeyForCall(h, KEY_SET_VALUE, true, "RegDeleteValueA", &key);
     if (e != ERROR_SUCCESS) return e;
-    if (!(access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
-    if (m.Fault("RegDeleteValueA")) return ERROR_ACCESS_DENIED;
     std::string folded = Fold(name ? name : "");
     for (auto it = key->values.begin(); it != key->values.end(); ++it) {
         if (Fold(it->name) == folded) {
@@ -520,13 +497,9 @@ LSTATUS RegDeleteKeyA(HKEY h, LPCSTR subKey) {
 LSTATUS RegQueryInfoKeyA(HKEY h, LPSTR cls, LPDWORD cchClass, LPDWORD, LPDWORD subKeys, LPDWORD maxSubKeyLen,
                          LPDWORD maxClassLen, LPDWORD values, LPDWORD maxValueNameLen, LPDWORD maxValueLen,
                          LPDWORD cbSecurityDescriptor, PFILETIME lastWriteTime) {
-    Machine& m = Current();
     RegKey* key;
-    REGSAM access;
-    LSTATUS e = FromHandle(h, &key, &access);
+    LSTATUS e = KeyForCall(h, KEY_QUERY_VALUE, true, "RegQueryInfoKeyA", &key);
     if (e != ERROR_SUCCESS) return e;
-    if (!(access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-    if (m.Fault("RegQueryInfoKeyA")) return ERROR_ACCESS_DENIED;
     DWORD maxSub = 0, maxName = 0, maxData = 0;
     for (auto& kv : key->children) maxSub = std::max(maxSub, (DWORD)kv.second->name.size());
     for (const RegValue& v : key->values) {
@@ -548,14 +521,9 @@ LSTATUS RegQueryInfoKeyA(HKEY h, LPSTR cls, LPDWORD cchClass, LPDWORD, LPDWORD s
 
 LSTATUS RegEnumKeyExA(HKEY h, DWORD index, LPSTR name, LPDWORD cchName, LPDWORD, LPSTR cls, LPDWORD cchClass,
                       PFILETIME lastWriteTime) {
-    Machine& m = Current();
     RegKey* key;
-    REGSAM access;
-    LSTATUS e = FromHandle(h, &key, &access);
+    LSTATUS e = KeyForCall(h, KEY_ENUMERATE_SUB_KEYS, !(!name || !cchName), "RegEnumKeyExA", &key);
     if (e != ERROR_SUCCESS) return e;
-    if (!(access & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
-    if (!name || !cchName) return ERROR_INVALID_PARAMETER;
-    if (m.Fault("RegEnumKeyExA")) return ERROR_ACCESS_DENIED;
     if (index >= key->children.size()) return ERROR_NO_MORE_ITEMS;
     auto it = key->children.begin();
     std::advance(it, index);
