@@ -145,9 +145,9 @@ std::vector<std::string> Machine::BoxTexts() const {
 
 namespace {
 bool IsLead(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
+}  // namespace
 
-// Splits a GBK path at backslashes that are not trail bytes.
-std::vector<std::string> SplitPath(const std::string& p) {
+std::vector<std::string> SplitGbkPath(const std::string& p, const char* separators, bool skipEmpty) {
     std::vector<std::string> parts;
     std::string cur;
     for (size_t i = 0; i < p.size(); i++) {
@@ -155,32 +155,36 @@ std::vector<std::string> SplitPath(const std::string& p) {
         if (IsLead(c) && i + 1 < p.size()) {
             cur += p[i];
             cur += p[++i];
-            continue;
-        }
-        if (c == '\\' || c == '/') {
-            parts.push_back(cur);
+        } else if (c && strchr(separators, c)) {
+            if (!skipEmpty || !cur.empty()) parts.push_back(cur);
             cur.clear();
         } else {
             cur += p[i];
         }
     }
-    parts.push_back(cur);
+    if (!skipEmpty || !cur.empty()) parts.push_back(cur);
     return parts;
 }
 
-std::string Fold(const std::string& s) {
+std::string FoldGbk(const std::string& s, bool toLower) {
     std::string out;
     for (size_t i = 0; i < s.size(); i++) {
         unsigned char c = (unsigned char)s[i];
         if (IsLead(c) && i + 1 < s.size()) {
             out += s[i];
             out += s[++i];
+        } else if (toLower) {
+            out += (char)((c >= 'A' && c <= 'Z') ? c + 32 : c);
         } else {
             out += (char)((c >= 'a' && c <= 'z') ? c - 32 : c);
         }
     }
     return out;
 }
+
+namespace {
+std::vector<std::string> SplitPath(const std::string& p) { return SplitGbkPath(p, "\\/", false); }
+std::string Fold(const std::string& s) { return FoldGbk(s, false); }
 }  // namespace
 
 std::string Machine::Resolve(const std::string& in, std::string* display) const {

@@ -201,6 +201,11 @@ std::string Utf16ToUtf8(const std::u16string& w);
 std::string Utf16ToGbk(const std::u16string& w);
 std::u16string GbkToUtf16(const std::string& gbk);
 
+// GBK-aware helpers: a lead byte's partner is never a separator and never
+// changes case (the partner may be "\\" or a letter).
+std::vector<std::string> SplitGbkPath(const std::string& path, const char* separators, bool skipEmpty);
+std::string FoldGbk(const std::string& s, bool toLower);
+
 // RFC 1321 MD5 over bytes (for tests and the simulated advapi32).
 void Md5(const void* data, size_t length, unsigned char digest[16]);
 

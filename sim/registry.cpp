@@ -35,44 +35,13 @@ const uintptr_t kHandleBase = 0x20000;
 const DWORD kErrorBadPathname = 161;  // ERROR_BAD_PATHNAME
 const DWORD kErrorNoAccess = 998;     // ERROR_NOACCESS
 
-bool IsLead(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
-
-// Key and value names compare case-insensitively; this folded form is also
-// the enumeration order.
-std::string Fold(const std::string& s) {
-    std::string out;
-    for (size_t i = 0; i < s.size(); i++) {
-        unsigned char c = (unsigned char)s[i];
-        if (IsLead(c) && i + 1 < s.size()) {
-            out += s[i];
-            out += s[++i];
-        } else {
-            out += (char)((c >= 'A' && c <= 'Z') ? c + 32 : c);
-        }
-    }
-    return out;
-}
+// Key and value names compare case-insensitively; this folded form (lower
+// case, as Wine sorts) is also the enumeration order.
+std::string Fold(const std::string& s) { return sim::FoldGbk(s, true); }
 
 // Path components; empty ones (doubled or trailing backslashes) are skipped
 // as Windows skips them.
-std::vector<std::string> Split(const std::string& path) {
-    std::vector<std::string> parts;
-    std::string cur;
-    for (size_t i = 0; i < path.size(); i++) {
-        unsigned char c = (unsigned char)path[i];
-        if (IsLead(c) && i + 1 < path.size()) {
-            cur += path[i];
-            cur += path[++i];
-        } else if (c == '\\') {
-            if (!cur.empty()) parts.push_back(cur);
-            cur.clear();
-        } else {
-            cur += path[i];
-        }
-    }
-    if (!cur.empty()) parts.push_back(cur);
-    return parts;
-}
+std::vector<std::string> Split(const std::string& path) { return sim::SplitGbkPath(path, "\\", true); }
 
 std::string CodePageName(UINT cp) {
     switch (cp) {

@@ -238,33 +238,26 @@ TEST_F(LayoutTest, EveryFailurePointEndsCleanly) {
         mm.SetString(HKEY_LOCAL_MACHINE, kLayouts + "\\E0200804", "Layout Text", "Another IME");
         mm.SetString(HKEY_CURRENT_USER, "Keyboard Layout\\Preload", "2", "E0150404");
     };
-    long total = 0;
-    {
-        sim::Machine probe;
-        seed(probe);
-        RegisterLayoutManually();
-        total = probe.callCount;
-    }
-    ASSERT_GT(total, 10);
-    for (long n = 1; n <= total + 1; n++) {
-        sim::Machine run;
-        seed(run);
+    auto prepare = [&](sim::Machine& mm) {
+        seed(mm);
         ResetInstallContext();
         g_ctx.oemCodePage = 936;
-        regsnap::Snapshot before = regsnap::Take(run);
-        run.failAt = n;
-        RegisterLayoutManually();
-        SCOPED_TRACE("fault at call " + std::to_string(n) + " (" + run.failedCall + ")");
-        EXPECT_EQ(run.OpenKeyCount(), 0u);
-        EXPECT_EQ(run.liveAllocations, 0u);
-        EXPECT_EQ(regsnap::ChangesOutside(before, regsnap::Take(run), {"HKLM\\" + kLayouts, "HKCU\\Keyboard Layout\\Preload"}),
-                  "");
-        EXPECT_LE(run.boxes.size(), 1u);
-        if (n == total + 1) {
-            EXPECT_TRUE(run.boxes.empty());
-            EXPECT_FALSE(run.Key(HKEY_LOCAL_MACHINE, kLayouts + "\\E0150404"));
-            EXPECT_TRUE(run.HasValue(HKEY_LOCAL_MACHINE, kLayouts + "\\E0150804", "IME file"));
-        }
-    }
+    };
+    long total = SweepFaults(prepare, [](sim::Machine& run) { return regsnap::Take(run); },
+                             [] { RegisterLayoutManually(); },
+                             [](sim::Machine& run, const regsnap::Snapshot& before, bool last) {
+                                 EXPECT_EQ(run.OpenKeyCount(), 0u);
+                                 EXPECT_EQ(run.liveAllocations, 0u);
+                                 EXPECT_EQ(regsnap::ChangesOutside(before, regsnap::Take(run),
+                                                                   {"HKLM\\" + kLayouts, "HKCU\\Keyboard Layout\\Preload"}),
+                                           "");
+                                 EXPECT_LE(run.boxes.size(), 1u);
+                                 if (last) {
+                                     EXPECT_TRUE(run.boxes.empty());
+                                     EXPECT_FALSE(run.Key(HKEY_LOCAL_MACHINE, kLayouts + "\\E0150404"));
+                                     EXPECT_TRUE(run.HasValue(HKEY_LOCAL_MACHINE, kLayouts + "\\E0150804", "IME file"));
+                                 }
+                             });
+    EXPECT_GT(total, 10);
     sim::Use(&m);
 }

@@ -307,26 +307,15 @@ TEST_F(PreloadTest, EveryFailurePointEndsCleanly) {
                 ResetInstallContext();
                 g_ctx.windowsMajor = 5;
             };
-            long total = 0;
-            {
-                sim::Machine probe;
-                prepare(probe);
-                op.run();
-                total = probe.callCount;
-            }
-            for (long n = 1; n <= total + 1; n++) {
-                sim::Machine run;
-                prepare(run);
-                regsnap::Snapshot before = regsnap::Take(run);
-                run.failAt = n;
-                op.run();
-                SCOPED_TRACE(std::string(op.name) + (nt ? " NT" : " 9x") + ", fault at call " + std::to_string(n) +
-                             " (" + run.failedCall + ")");
-                EXPECT_EQ(run.OpenKeyCount(), 0u);
-                EXPECT_EQ(regsnap::ChangesOutside(before, regsnap::Take(run), {"HKCU\\" + kUser, "HKU\\" + kDefault}),
-                          "");
-                for (const std::string& t : run.BoxTexts()) EXPECT_EQ(t, "Software open error2003");
-            }
+            SCOPED_TRACE(std::string(op.name) + (nt ? " NT" : " 9x"));
+            SweepFaults(prepare, [](sim::Machine& run) { return regsnap::Take(run); }, op.run,
+                        [&](sim::Machine& run, const regsnap::Snapshot& before, bool) {
+                            EXPECT_EQ(run.OpenKeyCount(), 0u);
+                            EXPECT_EQ(regsnap::ChangesOutside(before, regsnap::Take(run),
+                                                              {"HKCU\\" + kUser, "HKU\\" + kDefault}),
+                                      "");
+                            for (const std::string& t : run.BoxTexts()) EXPECT_EQ(t, "Software open error2003");
+                        });
         }
     }
     sim::Use(&m);
