@@ -11,7 +11,7 @@
 #include "payload/payload.h"
 #include "payload/texts.h"
 #include "setup/context.h"
-#include "ui/window.h"
+#include "setup/progress.h"
 #include "userdata/userdata.h"
 
 enum { kPatchLimit = 131072, kVersionTextChars = 8, kPaintPauseMs = 50 };
@@ -172,10 +172,10 @@ void PlaceProgramFiles(int pass) {
 
     CreateDirectoryA(g_ctx.installDir, NULL);
     if (g_ctx.windowsMajor >= 6) SetLowIntegrity();
-    PaintInstallPathPageNow();
+    ReportPageRepaint();
     Sleep(kPaintPauseMs);
     if (unpack) UnpackPayload();
-    PaintInstallPathPageNow();
+    ReportPageRepaint();
 
     char path[MAX_PATH];
     InstallPath(path, sizeof(path), NAME_IME32);
@@ -184,7 +184,7 @@ void PlaceProgramFiles(int pass) {
     CopyInInstallDir(NAME_PHRASES5, NAME_PHRASES5_DAT);
     CopyInInstallDir(NAME_PHRASESPY, NAME_PHRASESPY_DAT);
     Sleep(kPaintPauseMs);
-    ShowProgress(0, 64);
+    ReportProgress(0, 64);
 
     if (Is64BitWindows()) {
         WowDirectory(g_ctx.wowDir, sizeof(g_ctx.wowDir));

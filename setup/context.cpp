@@ -2,11 +2,15 @@
 // the path record "vornpath.voh" through which a later setup finds this one.
 #include "setup/context.h"
 
+#include "setup/progress.h"
 #include "setup/texts.h"
 
 InstallContext g_ctx;
 
-void ResetInstallContext(void) { memset(&g_ctx, 0, sizeof(g_ctx)); }
+void ResetInstallContext(void) {
+    memset(&g_ctx, 0, sizeof(g_ctx));
+    memset(&g_progress, 0, sizeof(g_progress));
+}
 
 void CopyText(char* dst, size_t cbDst, LPCSTR src) {
     if (cbDst == 0) return;
