@@ -59,9 +59,25 @@ if(VORN_TARGET STREQUAL "win64")
   vorn_setup_exe(vornsetup64 ${CMAKE_BINARY_DIR}/vornsetup64.rc ${VORN_PAYLOAD})
   add_dependencies(vornsetup64 payload)
 
+  # Test programs, never shipped: the DLL the contract suite plants beside
+  # itself (carried as its resource PLANTDLL), and the program the Wine tests
+  # plant at C:\Program.exe.
+  add_library(vornplant SHARED ${CMAKE_SOURCE_DIR}/tests/plant/plant_dll.c)
+  set_target_properties(vornplant PROPERTIES PREFIX "")
+  target_compile_options(vornplant PRIVATE -Wall -Wextra)
+  target_link_options(vornplant PRIVATE -static-libgcc -s)
+  add_executable(planted WIN32 ${CMAKE_SOURCE_DIR}/tests/plant/planted.c)
+  set_target_properties(planted PROPERTIES OUTPUT_NAME Program)
+  target_compile_options(planted PRIVATE -Wall -Wextra)
+  target_link_options(planted PRIVATE -static-libgcc -s)
+
   # The platform contract suite, run under Wine.
+  set(VORN_CONTRACT_RC ${CMAKE_BINARY_DIR}/contract64.rc)
+  file(GENERATE OUTPUT ${VORN_CONTRACT_RC} CONTENT "PLANTDLL RCDATA \"$<TARGET_FILE:vornplant>\"\n")
+  set_source_files_properties(${VORN_CONTRACT_RC} PROPERTIES OBJECT_DEPENDS $<TARGET_FILE:vornplant>)
   file(GLOB VORN_CONTRACT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/contract/*.cpp)
-  add_executable(contract64 ${VORN_CONTRACT_TESTS})
+  add_executable(contract64 ${VORN_CONTRACT_TESTS} ${VORN_CONTRACT_RC})
+  add_dependencies(contract64 vornplant)
   target_include_directories(contract64 PRIVATE ${CMAKE_SOURCE_DIR})
   target_compile_options(contract64 PRIVATE ${VORN_CHARSET_FLAGS} -Wall -Wno-unused-parameter)
   target_link_options(contract64 PRIVATE -static -static-libgcc -static-libstdc++)

@@ -29,8 +29,8 @@ void AddLayoutToUserPreload(LPCSTR layoutId);
 // Shared by the registration files.
 // True on the NT family (bit 31 of GetVersion clear), false on 9x.
 bool IsNtFamily(void);
-// Reads a string value into `out` of `cbOut` bytes, always terminated; false
-// (and `out` empty) when it is missing, not a string, or would not fit.
+// Reads a value of any type into `out` of `cbOut` bytes, always terminated;
+// false (and `out` empty) when it is missing or would not fit.
 bool ReadRegText(HKEY key, LPCSTR name, char* out, DWORD cbOut);
 // Writes a narrow REG_SZ whose data size is the text's length.
 LSTATUS WriteRegText(HKEY key, LPCSTR name, LPCSTR text);

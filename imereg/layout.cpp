@@ -32,7 +32,10 @@ bool RegisterImeLayout(void) {
     UINT n = GetSystemDirectoryW(path, kSystemDirChars);
     if (n == 0 || n >= kSystemDirChars || !AppendWide(path, sizeof(path) / sizeof(path[0]), FMT_IME_FILE_W))
         return false;
-    g_installedLayout = ImmInstallIMEW(path, LAYOUT_TEXT_W);
+    // Windows keeps the text as UTF-16 and narrow reads convert it to the
+    // system's code page: on 950 only the traditional characters survive
+    // in Big5, and only they let the next install recognise this entry.
+    g_installedLayout = ImmInstallIMEW(path, g_ctx.oemCodePage == 950 ? LAYOUT_TEXT_BIG5_W : LAYOUT_TEXT_W);
     return g_installedLayout != NULL;
 }
 
@@ -126,6 +129,25 @@ static void FreeNameTable(NameTable* table) {
     table->memory = NULL;
 }
 
+// True when the entry's layout text begins with the IME description.
+static bool IsOurEntry(HKEY entry, LPCSTR description) {
+    char text[kLayoutTextBytes];
+    return ReadRegText(entry, VALUE_LAYOUT_TEXT, text, sizeof(text)) && strlen(text) >= kImeDescBytes &&
+           memcmp(text, description, kImeDescBytes) == 0;
+}
+
+// True when the subkey `id` may exist and is not this input method's entry
+// (one that cannot be looked at counts as another's).
+static bool IsOthersEntry(HKEY layouts, LPCSTR id, LPCSTR description) {
+    HKEY sub;
+    LSTATUS status = RegOpenKeyExA(layouts, id, 0, KEY_READ, &sub);
+    if (status == ERROR_FILE_NOT_FOUND) return false;
+    if (status != ERROR_SUCCESS) return true;
+    bool others = !IsOurEntry(sub, description);
+    RegCloseKey(sub);
+    return others;
+}
+
 void RegisterLayoutManually(void) {
     bool nt = IsNtFamily();
     bool big5 = g_ctx.oemCodePage == 950;
@@ -145,43 +167,48 @@ void RegisterLayoutManually(void) {
         return;
     }
 
-    // Find this input method's earlier entry; meanwhile the highest id of the
-    // others.  Entries that cannot be opened or read count for nothing.
+    // Every existing id counts towards the highest, read or not: a new id
+    // must never be one that is taken.
     DWORD maxSeen = 0;
+    for (DWORD i = 0; i < table.count; i++) {
+        DWORD value;
+        if (ParseLayoutId(table.names + (SIZE_T)i * kNameBytes, &value) && value > maxSeen) maxSeen = value;
+    }
+    // Find this input method's earlier entry.
     HKEY found = NULL;
     char id[kNameBytes] = "";
-    for (DWORD i = 0; i < table.count; i++) {
+    for (DWORD i = 0; i < table.count && !found; i++) {
         LPCSTR name = table.names + (SIZE_T)i * kNameBytes;
         HKEY sub;
         if (RegOpenKeyExA(layouts, name, 0, KEY_ALL_ACCESS, &sub) != ERROR_SUCCESS) continue;
-        char text[kLayoutTextBytes];
-        if (!ReadRegText(sub, VALUE_LAYOUT_TEXT, text, sizeof(text))) {
-            RegCloseKey(sub);
-            continue;
-        }
         // A name of fewer than three characters has no suffix to fix: it
         // cannot be a layout id of ours.
-        if (strlen(text) >= kImeDescBytes && memcmp(text, description, kImeDescBytes) == 0 && strlen(name) >= 3) {
+        if (IsOurEntry(sub, description) && strlen(name) >= 3) {
             found = sub;
             CopyText(id, sizeof(id), name);
-            break;
+        } else {
+            RegCloseKey(sub);
         }
-        DWORD value;
-        if (ParseLayoutId(name, &value) && value > maxSeen) maxSeen = value;
-        RegCloseKey(sub);
     }
     FreeNameTable(&table);
 
     HKEY entry = NULL;
+    bool haveId = true;
     if (found && EndsWith(id, suffix)) {
         entry = found;
     } else if (found) {
         // The entry of the other language: it goes, and its id comes back
-        // with this language's suffix.
+        // with this language's suffix, unless another input method holds
+        // that one; then a new id is taken.
         RegCloseKey(found);
         RegDeleteKeyA(layouts, id);
         ReplaceSuffix(id, suffix);
-    } else if (!NewLayoutId(maxSeen, floor, suffix, id, sizeof(id))) {
+        if (IsOthersEntry(layouts, id, description)) haveId = NewLayoutId(maxSeen, floor, suffix, id, sizeof(id));
+    } else {
+        haveId = NewLayoutId(maxSeen, floor, suffix, id, sizeof(id));
+    }
+    // Whatever the way to it, the key written is new or this input method's.
+    if (!haveId || (!entry && IsOthersEntry(layouts, id, description))) {
         RegCloseKey(layouts);
         ShowFailureA(nt ? MSG_NEED_ADMIN_NT : MSG_CREATE_ENTRY_9X, TITLE_VORN_WUBI);
         return;

@@ -16,16 +16,16 @@ bool IsNtFamily(void) { return (GetVersion() & 0x80000000u) == 0; }
 bool ReadRegText(HKEY key, LPCSTR name, char* out, DWORD cbOut) {
     if (cbOut == 0) return false;
     out[0] = 0;
-    // Room is kept for the terminator: a value that fills the buffer is
-    // refused rather than left unterminated.
-    DWORD cb = cbOut - 1;
+    // Any type is read, as RegQueryValueExA gives it.  A value that fills the
+    // buffer is taken only when its last byte is the terminator.
+    DWORD cb = cbOut;
     DWORD type = REG_NONE;
-    if (RegQueryValueExA(key, name, NULL, &type, (LPBYTE)out, &cb) != ERROR_SUCCESS || cb > cbOut - 1 ||
-        (type != REG_SZ && type != REG_EXPAND_SZ)) {
+    if (RegQueryValueExA(key, name, NULL, &type, (LPBYTE)out, &cb) != ERROR_SUCCESS || cb > cbOut ||
+        (cb == cbOut && out[cbOut - 1] != 0)) {
         out[0] = 0;
         return false;
     }
-    out[cb] = 0;
+    if (cb < cbOut) out[cb] = 0;
     return true;
 }
 
@@ -60,12 +60,12 @@ static void Write9xEntry(HKEY preload, int n, LPCSTR id) {
     RegCloseKey(sub);
 }
 
-// NT family: values "from" … "to" of `preload` from the table.  An entry
-// whose id could not be read is not written back.
+// NT family: values "from" … "to" of `preload` from the table, every
+// position, an empty id too: skipping one would leave the id that moved
+// away from it in two places.
 static void WriteNtEntries(HKEY preload, int from, int to) {
     char name[kValueNameBytes];
     for (int v = from; v <= to; v++) {
-        if (!g_preload.ids[v - 1][0]) continue;
         EntryName(name, v);
         WriteRegText(preload, name, g_preload.ids[v - 1]);
     }
@@ -169,8 +169,7 @@ void PromoteImeInPreload(void) {
     } else {
         HKEY preload;
         if (RegOpenKeyExA(HKEY_CURRENT_USER, KEY_USER_PRELOAD, 0, KEY_READ, &preload) != ERROR_SUCCESS) return;
-        for (int v = 2; v <= g_preload.count; v++)
-            if (g_preload.ids[v - 1][0]) Write9xEntry(preload, v, g_preload.ids[v - 1]);
+        for (int v = 2; v <= g_preload.count; v++) Write9xEntry(preload, v, g_preload.ids[v - 1]);
         RegCloseKey(preload);
     }
 }

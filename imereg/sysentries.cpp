@@ -1,7 +1,9 @@
 // The smaller marks an install leaves: the uninstall entry, the auto-start
 // entry, the browser's user-agent token, full access to the installation
 // directory for the installing account, and its low integrity level.  None
-// of them reports a failure: the install goes on whatever they manage.
+// of them shows a failure: the install goes on whatever they manage.  An
+// entry that could not be written is noted for the silent install's exit
+// code; the access and integrity changes are not.
 #include "imereg/imereg.h"
 #include "imereg/texts.h"
 #include "setup/context.h"
@@ -16,7 +18,9 @@ static size_t WideLength(LPCWSTR s) {
 
 // REG_SZ through the wide call, sized as twice the characters without the terminator.
 static void WriteWideText(HKEY key, LPCWSTR name, LPCWSTR text) {
-    RegSetValueExW(key, name, 0, REG_SZ, (const BYTE*)text, (DWORD)(WideLength(text) * sizeof(WCHAR)));
+    if (RegSetValueExW(key, name, 0, REG_SZ, (const BYTE*)text, (DWORD)(WideLength(text) * sizeof(WCHAR))) !=
+        ERROR_SUCCESS)
+        NoteFailure();
 }
 
 // Opens `parentPath` of HKEY_LOCAL_MACHINE for reading and creates or opens
@@ -33,10 +37,14 @@ static bool OpenMachineEntry(LPCSTR parentPath, LPCSTR name, HKEY* parent, HKEY*
 
 void WriteUninstallEntry(void) {
     HKEY parent, entry;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, KEY_UNINSTALL_W, 0, KEY_READ, &parent) != ERROR_SUCCESS) return;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, KEY_UNINSTALL_W, 0, KEY_READ, &parent) != ERROR_SUCCESS) {
+        NoteFailure();
+        return;
+    }
     if (RegCreateKeyExW(parent, KEY_UNINSTALL_ENTRY_W, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, NULL, &entry,
                         NULL) != ERROR_SUCCESS) {
         RegCloseKey(parent);
+        NoteFailure();
         return;
     }
     WriteWideText(entry, VALUE_DISPLAY_NAME_W, DISPLAY_NAME_W);
@@ -47,6 +55,8 @@ void WriteUninstallEntry(void) {
     if (n > 0 && n < kSystemDirChars && n + cchTail < sizeof(path) / sizeof(path[0])) {
         for (size_t i = 0; i <= cchTail; i++) path[n + i] = FMT_UNINSTALLER_W[i];
         WriteWideText(entry, VALUE_UNINSTALL_STRING_W, path);
+    } else {
+        NoteFailure();
     }
     RegCloseKey(entry);
     RegCloseKey(parent);
@@ -55,16 +65,22 @@ void WriteUninstallEntry(void) {
 void WriteAutoStartEntry(LPCSTR command) {
     HKEY parent, run;
     if (!command) return;
-    if (!OpenMachineEntry(KEY_CURRENT_VERSION, KEY_RUN, &parent, &run)) return;
+    if (!OpenMachineEntry(KEY_CURRENT_VERSION, KEY_RUN, &parent, &run)) {
+        NoteFailure();
+        return;
+    }
     RegDeleteValueA(run, VALUE_AUTOSTART);
-    WriteRegText(run, VALUE_AUTOSTART, command);
+    if (WriteRegText(run, VALUE_AUTOSTART, command) != ERROR_SUCCESS) NoteFailure();
     RegCloseKey(run);
     RegCloseKey(parent);
 }
 
 void WriteBrowserTag(void) {
     HKEY parent, platform;
-    if (!OpenMachineEntry(KEY_USER_AGENT, KEY_POST_PLATFORM, &parent, &platform)) return;
+    if (!OpenMachineEntry(KEY_USER_AGENT, KEY_POST_PLATFORM, &parent, &platform)) {
+        NoteFailure();
+        return;
+    }
     // Earlier versions: tavk6300 … tavk6800, then tavk7000 … tavk7900.
     char token[] = BROWSER_TOKEN_OLDEST;
     for (char minor = '3'; minor <= '8'; minor++) {
@@ -76,7 +92,7 @@ void WriteBrowserTag(void) {
         token[5] = minor;
         RegDeleteValueA(platform, token);
     }
-    RegSetValueExA(platform, BROWSER_TOKEN, 0, REG_SZ, (const BYTE*)"", 0);
+    if (RegSetValueExA(platform, BROWSER_TOKEN, 0, REG_SZ, (const BYTE*)"", 0) != ERROR_SUCCESS) NoteFailure();
     RegCloseKey(platform);
     RegCloseKey(parent);
 }

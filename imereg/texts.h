@@ -6,6 +6,8 @@
 
 // The layout's display name, given to ImmInstallIMEW.
 #define LAYOUT_TEXT_W WSZ("智能砚舟输入平台  7.7")
+// On a traditional-Chinese system (OEM code page 950).
+#define LAYOUT_TEXT_BIG5_W WSZ("智能硯舟輸入平台  7.7")
 #define LAYOUT_TEXT_GBK "智能砚舟输入平台  7.7"
 // Big5: 智能硯舟輸入平台  7.7
 #define LAYOUT_TEXT_BIG5 "\xb4\xbc\xaf\xe0\xb5\x78\xa6\xe0\xbf\xe9\xa4\x4a\xa5\xad\xa5\x78" "  7.7"

@@ -73,30 +73,11 @@ static bool AppendWhole(char* text, size_t cb, LPCSTR piece) {
     return true;
 }
 
-// Device names open the device whatever directory precedes them ("COM1.txt"
-// included): a member of that name would be written to a port or printer.
-static bool IsDeviceName(LPCSTR name) {
-    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
-    char stem[8];
-    // Windows ignores what follows a dot or colon, and trailing spaces.
-    size_t n = strcspn(name, ".:");
-    while (n > 0 && name[n - 1] == ' ') n--;
-    if (n < 3 || n > 4) return false;
-    for (size_t i = 0; i < n; i++) {
-        char c = name[i];
-        stem[i] = (c >= 'a' && c <= 'z') ? (char)(c - 32) : c;
-    }
-    stem[n] = 0;
-    for (size_t i = 0; i < sizeof(kDevices) / sizeof(kDevices[0]); i++)
-        if (strcmp(stem, kDevices[i]) == 0) return true;
-    return n == 4 && (strncmp(stem, "COM", 3) == 0 || strncmp(stem, "LPT", 3) == 0) && stem[3] >= '1' &&
-           stem[3] <= '9';
-}
-
 // The path of a member in the installation directory; false for a name that
 // could lead anywhere else, or a path too long to hold.
 static bool MemberPath(char* path, size_t cbPath, LPCSTR name) {
-    if (!VozIsBareName(name) || IsDeviceName(name)) return false;
+    // A device name would be written to a port or printer.
+    if (!VozIsMemberName(name)) return false;
     return FormatPath(path, cbPath, FMT_IN_DIR, g_ctx.installDir, name);
 }
 

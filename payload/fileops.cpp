@@ -23,7 +23,15 @@ struct Md5Functions {
 // False (and nothing to unload) when the library or one function is missing.
 static bool LoadMd5(Md5Functions* md5) {
     memset(md5, 0, sizeof(*md5));
-    md5->module = LoadLibraryA(DLL_ADVAPI32);
+    // By its full path in the system directory: never a planted advapi32.dll
+    // beside the setup program or in the current directory.
+    char system[MAX_PATH];
+    char path[MAX_PATH];
+    UINT n = GetSystemDirectoryA(system, sizeof(system));
+    if (n == 0 || n >= sizeof(system)) return false;
+    int cch = snprintf(path, sizeof(path), FMT_SYSTEM_DLL, system, DLL_ADVAPI32);
+    if (cch < 0 || (size_t)cch >= sizeof(path)) return false;
+    md5->module = LoadLibraryA(path);
     if (!md5->module) return false;
     md5->init = ProcAs<VORN_MD5INIT>(GetProcAddress(md5->module, FN_MD5INIT));
     md5->update = ProcAs<VORN_MD5UPDATE>(GetProcAddress(md5->module, FN_MD5UPDATE));

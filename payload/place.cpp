@@ -52,11 +52,17 @@ void CopyIntoPlace(LPCSTR source, LPCSTR target) {
 void PatchVersionText(LPCSTR path) {
     BYTE* data = g_ctx.workBuffer;
     if (!data) return;
+    // A file that is there but cannot be read or rewritten keeps an old
+    // version text, or is lost: noted.
     HFILE file = _lopen(path, OF_READ);
-    if (file == HFILE_ERROR) return;
+    if (file == HFILE_ERROR) {
+        if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) NoteFailure();
+        return;
+    }
     // One byte more than the limit tells a longer file apart.
     UINT got = _lread(file, data, kPatchLimit + 1);
     _lclose(file);
+    if (got == (UINT)HFILE_ERROR) NoteFailure();
     if (got == (UINT)HFILE_ERROR || got > kPatchLimit) return;
 
     static const WCHAR kText[] = VERSION_TEXT_W;
@@ -82,8 +88,11 @@ void PatchVersionText(LPCSTR path) {
         i += sizeof(pattern) + 1;
     }
     file = _lcreat(path, 0);
-    if (file == HFILE_ERROR) return;
-    _lwrite(file, (LPCSTR)data, n);
+    if (file == HFILE_ERROR) {
+        NoteFailure();
+        return;
+    }
+    if (_lwrite(file, (LPCSTR)data, n) != n) NoteFailure();
     _lclose(file);
 }
 
@@ -111,7 +120,7 @@ static void UseVistaCompanion(void) {
     ResetAndDelete(NAME_COMPANION);
     InstallPath(variant, sizeof(variant), NAME_COMPANION6);
     InstallPath(companion, sizeof(companion), NAME_COMPANION);
-    if (variant[0] && companion[0]) MoveFileA(variant, companion);
+    if (variant[0] && companion[0] && !MoveFileA(variant, companion)) NoteFailure();
 }
 
 // The input method (or its stub) into `dir`\vornhu4.ime.  The stub gets its
@@ -120,8 +129,13 @@ static void PlaceIme(LPCSTR sourceName, bool patch, LPCSTR dir, bool systemDir) 
     char source[MAX_PATH];
     char target[MAX_PATH];
     InstallPath(source, sizeof(source), sourceName);
-    // No directory would make the target the root of the current drive.
-    if (!source[0] || !dir[0] || !FormatPath(target, sizeof(target), FMT_SYSTEM_IME, dir)) return;
+    // No directory would make the target the root of the current drive; the
+    // input method is then not in place, which is reported like a failed copy.
+    if (!source[0] || !dir[0] || !FormatPath(target, sizeof(target), FMT_SYSTEM_IME, dir)) {
+        snprintf(target, sizeof(target), FMT_SYSTEM_IME, dir);
+        ReportCopyFailure(target);
+        return;
+    }
     if (patch) PatchVersionText(source);
     // A 32-bit process on 64-bit Windows would otherwise write SysWOW64.
     // Redirection is back on before the message box, which may load DLLs.
@@ -137,8 +151,11 @@ static void PlaceUninstaller(LPCSTR sourceName) {
     char target[MAX_PATH];
     InstallPath(source, sizeof(source), sourceName);
     if (!source[0] || !g_ctx.systemDir[0] ||
-        !FormatPath(target, sizeof(target), FMT_SYSTEM_UNINSTALLER, g_ctx.systemDir))
+        !FormatPath(target, sizeof(target), FMT_SYSTEM_UNINSTALLER, g_ctx.systemDir)) {
+        snprintf(target, sizeof(target), FMT_SYSTEM_UNINSTALLER, g_ctx.systemDir);
+        ReportCopyFailure(target);
         return;
+    }
     PVOID redirection = DisableFsRedirection();
     SetFileAttributesA(target, FILE_ATTRIBUTE_ARCHIVE);
     BOOL copied = CopyFileA(source, target, FALSE);

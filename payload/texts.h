@@ -36,6 +36,7 @@
 #define PAYLOAD_RES_TYPE "VOZ"
 #define PAYLOAD_RES_NAME "TAVKVOZ"
 #define DLL_ADVAPI32 "advapi32.dll"
+#define FMT_SYSTEM_DLL "%s\\%s"
 #define DLL_KERNEL32 "kernel32.dll"
 #define FN_MD5INIT "MD5Init"
 #define FN_MD5UPDATE "MD5Update"

@@ -135,3 +135,23 @@ bool VozIsBareName(const char* name) {
     }
     return true;
 }
+
+bool VozIsDeviceName(const char* name) {
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
+    char stem[8];
+    // Windows ignores what follows a dot or colon, and trailing spaces.
+    size_t n = strcspn(name, ".:");
+    while (n > 0 && name[n - 1] == ' ') n--;
+    if (n < 3 || n > 4) return false;
+    for (size_t i = 0; i < n; i++) {
+        char c = name[i];
+        stem[i] = (c >= 'a' && c <= 'z') ? (char)(c - 32) : c;
+    }
+    stem[n] = 0;
+    for (size_t i = 0; i < sizeof(kDevices) / sizeof(kDevices[0]); i++)
+        if (strcmp(stem, kDevices[i]) == 0) return true;
+    return n == 4 && (strncmp(stem, "COM", 3) == 0 || strncmp(stem, "LPT", 3) == 0) && stem[3] >= '1' &&
+           stem[3] <= '9';
+}
+
+bool VozIsMemberName(const char* name) { return VozIsBareName(name) && !VozIsDeviceName(name); }

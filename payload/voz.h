@@ -74,3 +74,8 @@ void VozWriteLegacyRecord(unsigned char record[kVozLegacyRecordBytes], const cha
 // True for a bare file name of 1..12 bytes that is safe to create in a
 // directory: no "\", "/" or ":", not "." or "..".
 bool VozIsBareName(const char* name);
+// True for a name Windows opens as a device whatever the directory: CON,
+// PRN, AUX, NUL, COM1-9, LPT1-9, with any extension or trailing spaces.
+bool VozIsDeviceName(const char* name);
+// The setup program's rule for a member it may write: bare, not a device.
+bool VozIsMemberName(const char* name);

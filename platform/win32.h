@@ -36,6 +36,14 @@ typedef void(WINAPI* VORN_MD5INIT)(VORN_MD5_CTX*);
 typedef void(WINAPI* VORN_MD5UPDATE)(VORN_MD5_CTX*, const unsigned char*, unsigned int);
 typedef void(WINAPI* VORN_MD5FINAL)(VORN_MD5_CTX*);
 
+// Looked up at run time: SetDefaultDllDirectories exists from Windows 8 (and
+// Vista/7 with KB2533623), SetDllDirectoryW from Windows XP SP1.
+typedef BOOL(WINAPI* VORN_SETDEFAULTDLLDIRS)(DWORD);
+typedef BOOL(WINAPI* VORN_SETDLLDIRW)(LPCWSTR);
+#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+#endif
+
 // Looked up at run time: Windows XP 32-bit has neither.
 typedef BOOL(WINAPI* VORN_WOW64DISABLE)(PVOID*);
 typedef BOOL(WINAPI* VORN_WOW64REVERT)(PVOID);

@@ -49,7 +49,14 @@ void FetchWindowsDirectory(void) {
 bool DirectoryExists(LPCSTR path) {
     HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
                            FILE_FLAG_BACKUP_SEMANTICS, NULL);
-    if (h == INVALID_HANDLE_VALUE) return false;
+    if (h == INVALID_HANDLE_VALUE) {
+        // Only absence means absent: a directory that exists but cannot be
+        // opened just now (sharing, a transient error) must not make a 64-bit
+        // Windows look 32-bit and get the wrong input method.
+        DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return false;
+        return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+    }
     CloseHandle(h);
     return true;
 }
@@ -126,30 +133,33 @@ void FirstFixedDrive(char* out, size_t cbOut) {
     }
 }
 
-// Writes the installation directory, without terminator, to `path`.
-static void WriteRecordFile(LPCSTR path) {
+// Writes the installation directory, without terminator, to `path`; false
+// when it could not be written whole.
+static bool WriteRecordFile(LPCSTR path) {
     HFILE f = _lcreat(path, 0);
-    if (f == HFILE_ERROR) return;
-    _lwrite(f, g_ctx.installDir, (UINT)strlen(g_ctx.installDir));
+    if (f == HFILE_ERROR) return false;
+    UINT cb = (UINT)strlen(g_ctx.installDir);
+    bool written = _lwrite(f, g_ctx.installDir, cb) == cb;
     _lclose(f);
+    return written;
 }
 
-void WritePathRecord(void) {
+bool WritePathRecord(void) {
     char path[MAX_PATH];
     FetchWindowsDirectory();
     EnsureTrailingBackslash(g_ctx.installDir, sizeof(g_ctx.installDir));
-    if (g_ctx.windowsDir[0] && FormatPath(path, sizeof(path), FMT_PATH_RECORD, g_ctx.windowsDir))
-        WriteRecordFile(path);
+    bool written = g_ctx.windowsDir[0] && FormatPath(path, sizeof(path), FMT_PATH_RECORD, g_ctx.windowsDir) &&
+                   WriteRecordFile(path);
     FetchSystemDirectory();
-    if (g_ctx.windowsMajor < 6) return;
+    if (g_ctx.windowsMajor < 6) return written;
 
     // Without a fixed drive the second record would land in the current
     // directory under a bare name; nothing reads it, so it is skipped.
     char drive[32];
     FirstFixedDrive(drive, sizeof(drive));
-    if (!drive[0]) return;
+    if (!drive[0]) return written;
     CreateDirectoryA(drive, NULL);
-    if (FormatPath(path, sizeof(path), FMT_DRIVE_RECORD, drive)) WriteRecordFile(path);
+    return FormatPath(path, sizeof(path), FMT_DRIVE_RECORD, drive) && WriteRecordFile(path) && written;
 }
 
 void ReadPathRecord(char* target, size_t cbTarget) {
@@ -166,6 +176,8 @@ void ReadPathRecord(char* target, size_t cbTarget) {
     target[got] = 0;
     _lclose(f);
 }
+
+void NoteFailure(void) { g_ctx.quietFailures++; }
 
 int ShowFailureA(LPCSTR text, LPCSTR title) {
     g_ctx.reportedFailures++;

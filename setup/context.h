@@ -53,6 +53,7 @@ struct InstallContext {
 
     // Outcome of the run, for the silent install's exit code.
     int reportedFailures;         // failure messages shown by the steps
+    int quietFailures;            // failures the steps leave without a message
     int sequenceStopped;          // the sequence ended early (locked input method)
 };
 
@@ -63,6 +64,10 @@ void ResetInstallContext(void);
 
 // Process entry: the three run modes.  Returns the process exit code.
 int SetupMain(HINSTANCE instance, LPCSTR commandLine, int showCommand);
+
+// Restricts where DLLs are loaded from to the system directory (or, where
+// that cannot be had, takes the current directory out of the search).
+void RestrictDllSearch(void);
 
 // True when `word` occurs in `text`; upper-case ASCII letters of `text`
 // match their lower-case forms.  `word` is lower case.
@@ -77,7 +82,7 @@ bool DirectoryExists(LPCSTR path);
 bool Is64BitWindows(void);
 void WowDirectory(char* out, size_t cbOut);
 void FirstFixedDrive(char* out, size_t cbOut);  // "d:\vornhu\" or ""
-void WritePathRecord(void);
+bool WritePathRecord(void);  // false when a record could not be written
 void ReadPathRecord(char* target, size_t cbTarget);
 void FetchSystemDirectory(void);
 void FetchWindowsDirectory(void);
@@ -95,3 +100,7 @@ void RunInstallSequence(void);
 // with no owner and MB_OK, and counted for the silent install's exit code.
 int ShowFailureA(LPCSTR text, LPCSTR title);
 int ShowFailureW(LPCWSTR text, LPCWSTR title);
+// A failure a step leaves without a message (a path record, a configuration
+// file, a registry entry): counted all the same, so that a silent install
+// that did not put everything in place does not exit 0.
+void NoteFailure(void);

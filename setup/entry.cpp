@@ -6,6 +6,13 @@
 #include "setup/texts.h"
 #include "ui/window.h"
 
+// GetProcAddress hands back a generic function pointer; going through
+// void(*)(void) keeps the compiler from warning about the cast.
+template <typename T>
+static T ProcAs(FARPROC proc) {
+    return reinterpret_cast<T>(reinterpret_cast<void (*)(void)>(proc));
+}
+
 bool ContainsWord(LPCSTR text, LPCSTR word) {
     if (!text || !word || !*text) return false;
     size_t cchWord = strlen(word);
@@ -14,8 +21,8 @@ bool ContainsWord(LPCSTR text, LPCSTR word) {
         for (; k < cchWord; k++) {
             char c = text[i + k];
             if (c == 0) break;
-            if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
-            if (c != word[k]) break;
+            if (c == word[k]) continue;
+            if (!(c >= 'A' && c <= 'Z' && (char)(c - 'A' + 'a') == word[k])) break;
         }
         if (k == cchWord) return true;
     }
@@ -47,11 +54,28 @@ bool AdministratorCheck(void) {
 
 // The directory after "regvo32=", when the first "r" of the command line
 // starts exactly that word (case-sensitive); otherwise the default stays.
+// A directory too long for the buffer keeps the default too: cut, it could
+// end inside a double-byte character and would name another directory.
 static void ParseRegistrationDirectory(LPCSTR commandLine) {
     const char* r = strchr(commandLine, 'r');
     if (!r || strncmp(r, WORD_REGISTER_DIR, strlen(WORD_REGISTER_DIR)) != 0) return;
-    // Longer than the directory buffer: cut, never overrun.
-    CopyText(g_ctx.installDir, sizeof(g_ctx.installDir), r + strlen(WORD_REGISTER_DIR));
+    LPCSTR dir = r + strlen(WORD_REGISTER_DIR);
+    if (strlen(dir) >= sizeof(g_ctx.installDir)) return;
+    CopyText(g_ctx.installDir, sizeof(g_ctx.installDir), dir);
+}
+
+// DLLs come from the system directory only, before anything can load one:
+// the setup program runs elevated from a download folder, where a planted
+// DLL of a name Windows looks for beside the program would run with it.
+void RestrictDllSearch(void) {
+    HMODULE kernel = GetModuleHandleA(DLL_KERNEL32_NAME);
+    if (!kernel) return;
+    VORN_SETDEFAULTDLLDIRS setDefault =
+        ProcAs<VORN_SETDEFAULTDLLDIRS>(GetProcAddress(kernel, FN_SET_DEFAULT_DLL_DIRECTORIES));
+    if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
+    // Older systems: at least the current directory leaves the search.
+    VORN_SETDLLDIRW setDirectory = ProcAs<VORN_SETDLLDIRW>(GetProcAddress(kernel, FN_SET_DLL_DIRECTORY_W));
+    if (setDirectory) setDirectory(WSZ(""));
 }
 
 static int RunRegistrationMode(LPCSTR commandLine) {
@@ -68,7 +92,7 @@ static int RunSilentInstall(void) {
     ClosePayload();
     if (g_ctx.sequenceStopped) return kExitImeLocked;
     if (!payloadReady) return kExitNoPayload;
-    return g_ctx.reportedFailures ? kExitStepFailed : kExitOk;
+    return g_ctx.reportedFailures || g_ctx.quietFailures ? kExitStepFailed : kExitOk;
 }
 
 static int RunInteractive(HINSTANCE instance, int showCommand) {
@@ -78,6 +102,7 @@ static int RunInteractive(HINSTANCE instance, int showCommand) {
 }
 
 int SetupMain(HINSTANCE instance, LPCSTR commandLine, int showCommand) {
+    RestrictDllSearch();
     if (!commandLine) commandLine = "";
     g_ctx.instance = instance;
     g_ctx.currentPage = 0;

@@ -8,7 +8,10 @@
 #include "setup/texts.h"
 #include "userdata/userdata.h"
 
-static void CreateOneDirectory(LPCSTR path) { CreateDirectoryA(path, NULL); }
+// One level; an existing directory is fine, one that cannot be had is noted.
+static void CreateOneDirectory(LPCSTR path) {
+    if (!CreateDirectoryA(path, NULL) && !DirectoryExists(path)) NoteFailure();
+}
 
 // A loaded input method can be renamed but not deleted: true when the old
 // file at `dir`\vornhu4.ime is gone or moved aside.
@@ -62,7 +65,7 @@ void RunInstallSequence(void) {
     g_ctx.sequenceStopped = 0;
     ResolveInstallDirectory();
     FetchSystemDirectory();
-    WritePathRecord();
+    if (!WritePathRecord()) NoteFailure();
     CreateOneDirectory(g_ctx.installDir);
     GrantUserFullAccess(g_ctx.installDir);
     if (FormatPath(path, sizeof(path), FMT_FILER_DIR, g_ctx.installDir)) CreateOneDirectory(path);

@@ -32,4 +32,11 @@
 #define FMT_FILER_DIR "%sfiler\\"
 // The program path is quoted: the directory usually holds a space.
 #define FMT_AUTOSTART "\"%svorntavk.exe\" vo"
-#define FMT_REGISTER64 "%ssetupw64.exe regvo32=%s"
+// Quoted: unquoted, Windows would try C:\Program.exe first, and the started
+// program would take "Files\vornhu\setupw64.exe" for the start of its arguments.
+#define FMT_REGISTER64 "\"%ssetupw64.exe\" regvo32=%s"
+
+// The DLL search order, set at start.
+#define DLL_KERNEL32_NAME "kernel32.dll"
+#define FN_SET_DEFAULT_DLL_DIRECTORIES "SetDefaultDllDirectories"
+#define FN_SET_DLL_DIRECTORY_W "SetDllDirectoryW"

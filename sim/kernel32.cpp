@@ -70,7 +70,7 @@ DWORD Fail(DWORD code) {
 }
 
 std::string ParentKey(const std::string& key) {
-    size_t cut = key.rfind('\\');
+    size_t cut = sim::LastGbkSeparator(key);
     if (cut == std::string::npos) return std::string();
     if (cut == 2) return key.substr(0, 3);  // "C:\"
     return key.substr(0, cut);
@@ -443,15 +443,6 @@ BOOL RemoveDirectoryA(LPCSTR path) {
 }
 
 namespace {
-// Wildcard match of "*" and "?" over folded names ("*.*" matches every name).
-bool Match(const char* pat, const char* s) {
-    if (!strcmp(pat, "*.*") || !strcmp(pat, "*")) return true;
-    if (!*pat) return !*s;
-    if (*pat == '*') return Match(pat + 1, s) || (*s && Match(pat, s + 1));
-    if (*s && (*pat == '?' || *pat == *s)) return Match(pat + 1, s + 1);
-    return false;
-}
-
 void FillFind(LPWIN32_FIND_DATAA data, const std::string& name, const FileEntry* e) {
     memset(data, 0, sizeof(*data));
     data->dwFileAttributes = e ? e->attributes : FILE_ATTRIBUTE_DIRECTORY;
@@ -464,7 +455,7 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     Machine& m = Current();
     if (!pattern) return Fail(ERROR_INVALID_PARAMETER), INVALID_HANDLE_VALUE;
     std::string p = pattern;
-    size_t cut = p.find_last_of("\\/");
+    size_t cut = sim::LastGbkSeparator(p, "\\/");
     std::string dirPath = cut == std::string::npos ? std::string(".") : p.substr(0, cut + 1);
     std::string mask = cut == std::string::npos ? p : p.substr(cut + 1);
     std::string dirKey = m.Resolve(dirPath);
@@ -472,26 +463,25 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     if (!dir || !dir->dir) return Fail(ERROR_PATH_NOT_FOUND), INVALID_HANDLE_VALUE;
     if (m.Fault("FindFirstFileA")) return Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
     if (mask.empty()) return Fail(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE;
-    std::string fmask;
-    for (char c : mask) fmask += (char)((c >= 'a' && c <= 'z') ? c - 32 : c);
+    std::string fmask = sim::FoldGbk(mask, false);
     FindState st;
     st.used = true;
     if (!IsRoot(dirKey)) {
-        if (Match(fmask.c_str(), ".")) {
+        if (sim::MatchGbkWildcard(fmask.c_str(), ".")) {
             st.names.push_back(".");
             st.entries.push_back(nullptr);
         }
-        if (Match(fmask.c_str(), "..")) {
+        if (sim::MatchGbkWildcard(fmask.c_str(), "..")) {
             st.names.push_back("..");
             st.entries.push_back(nullptr);
         }
     }
-    std::string prefix = dirKey.back() == '\\' ? dirKey : dirKey + "\\";
+    std::string prefix = sim::EndsInGbkSeparator(dirKey) ? dirKey : dirKey + "\\";
     for (auto& kv : m.files) {
         if (kv.first.size() <= prefix.size() || kv.first.compare(0, prefix.size(), prefix) != 0) continue;
-        if (kv.first.find('\\', prefix.size()) != std::string::npos) continue;
-        if (!Match(fmask.c_str(), kv.first.c_str() + prefix.size())) continue;
-        st.names.push_back(kv.second.path.substr(kv.second.path.rfind('\\') + 1));
+        if (sim::LastGbkSeparator(kv.first) >= prefix.size()) continue;
+        if (!sim::MatchGbkWildcard(fmask.c_str(), kv.first.c_str() + prefix.size())) continue;
+        st.names.push_back(kv.second.path.substr(sim::LastGbkSeparator(kv.second.path) + 1));
         st.entries.push_back(&kv.second);
     }
     if (st.names.empty()) return Fail(ERROR_FILE_NOT_FOUND), INVALID_HANDLE_VALUE;
@@ -606,6 +596,8 @@ namespace {
 HMODULE const kSelf = (HMODULE)(intptr_t)0x400000;
 HMODULE const kAdvapi = (HMODULE)(intptr_t)0x77000000;
 HMODULE const kKernel = (HMODULE)(intptr_t)0x76000000;
+HMODULE const kFileDll = (HMODULE)(intptr_t)0x10000000;  // a DLL file found by the search
+const DWORD kSearchSystem32 = 0x800;                    // LOAD_LIBRARY_SEARCH_SYSTEM32
 
 void WINAPI SimMd5Init(VORN_MD5_CTX* ctx);
 void WINAPI SimMd5Update(VORN_MD5_CTX* ctx, const unsigned char* data, unsigned int len);
@@ -621,6 +613,15 @@ void WINAPI SimMd5Update(VORN_MD5_CTX* ctx, const unsigned char* data, unsigned 
     Md5Update(reinterpret_cast<Md5State*>(ctx), data, len);
 }
 void WINAPI SimMd5Final(VORN_MD5_CTX* ctx) { Md5Final(reinterpret_cast<Md5State*>(ctx), ctx->digest); }
+
+BOOL WINAPI SimSetDefaultDllDirectories(DWORD flags) {
+    Current().dllSearchFlags = flags;
+    return TRUE;
+}
+BOOL WINAPI SimSetDllDirectoryW(LPCWSTR dir) {
+    Current().dllDirectoryEmpty = dir && !dir[0];
+    return TRUE;
+}
 
 BOOL WINAPI SimWow64Disable(PVOID* old) {
     if (old) *old = (PVOID)(intptr_t)(Current().redirectionDisabled ? 1 : 0);
@@ -642,9 +643,59 @@ HMODULE GetModuleHandleA(LPCSTR name) {
     return Fail(ERROR_MOD_NOT_FOUND), nullptr;
 }
 
+namespace {
+// The module of a DLL file at `path`: the system DLLs in the system (or
+// WOW64) directory are the ones loaded already; any other file is a DLL of
+// its own.
+HMODULE LoadFile(Machine& m, const std::string& path) {
+    const FileEntry* e = m.Entry(path);
+    std::vector<std::string> parts = sim::SplitGbkPath(path, "\\/", true);
+    std::string base = parts.empty() ? std::string() : sim::FoldGbk(parts.back(), true);
+    std::string dir = sim::FoldGbk(path.substr(0, path.size() - (parts.empty() ? 0 : parts.back().size())), false);
+    while (sim::EndsInGbkSeparator(dir, "\\/")) dir.pop_back();
+    bool inSystem = dir == sim::FoldGbk(m.SystemDir(), false) || dir == sim::FoldGbk(m.Wow64Dir(), false);
+    if (inSystem && (base == "kernel32.dll" || base == "advapi32.dll")) return GetModuleHandleA(base.c_str());
+    if (!e || e->dir) return nullptr;
+    m.loadedDlls.push_back(e->path);
+    return kFileDll;
+}
+}  // namespace
+
+// A bare name is searched for as Windows does in safe search mode: the
+// program's directory, the system and Windows directories, then the current
+// directory (unless SetDllDirectoryW took it out); after
+// SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) the system
+// directory alone.
 HMODULE LoadLibraryA(LPCSTR name) {
-    if (Current().Fault("LoadLibraryA")) return Fail(ERROR_NOT_ENOUGH_MEMORY), nullptr;
-    return GetModuleHandleA(name);
+    Machine& m = Current();
+    if (m.Fault("LoadLibraryA")) return Fail(ERROR_NOT_ENOUGH_MEMORY), nullptr;
+    if (!name || !*name) return Fail(ERROR_INVALID_PARAMETER), nullptr;
+    std::string n = name;
+    m.libraryNames.push_back(n);
+    if (n.find_first_of("\\/") != std::string::npos) {
+        HMODULE h = LoadFile(m, n);
+        return h ? h : (Fail(ERROR_MOD_NOT_FOUND), nullptr);
+    }
+    std::string folded = sim::FoldGbk(n, true);
+    if (folded == "kernel32.dll" || folded == "kernel32" || folded == "advapi32.dll" || folded == "advapi32")
+        return GetModuleHandleA(name);
+    std::vector<std::string> dirs;
+    if (m.dllSearchFlags & kSearchSystem32) {
+        dirs.push_back(m.SystemDir());
+    } else {
+        std::vector<std::string> exe = sim::SplitGbkPath(m.exePath, "\\", false);
+        dirs.push_back(m.exePath.substr(0, m.exePath.size() - exe.back().size()));
+        dirs.push_back(m.SystemDir());
+        dirs.push_back(m.windowsDir);
+        if (!m.dllDirectoryEmpty) dirs.push_back(m.currentDir);
+    }
+    for (std::string dir : dirs) {
+        if (dir.empty()) continue;
+        if (!sim::EndsInGbkSeparator(dir)) dir += '\\';
+        HMODULE h = LoadFile(m, dir + n);
+        if (h) return h;
+    }
+    return Fail(ERROR_MOD_NOT_FOUND), nullptr;
 }
 
 FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
@@ -655,6 +706,10 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
         if (n == "MD5Update") return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&SimMd5Update));
         if (n == "MD5Final") return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&SimMd5Final));
     }
+    if (module == kKernel && n == "SetDefaultDllDirectories" && m.defaultDllDirsAvailable)
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&SimSetDefaultDllDirectories));
+    if (module == kKernel && n == "SetDllDirectoryW" && !m.win9x)
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&SimSetDllDirectoryW));
     if (module == kKernel && m.wow64ApiAvailable) {
         if (n == "Wow64DisableWow64FsRedirection") return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&SimWow64Disable));
         if (n == "Wow64RevertWow64FsRedirection") return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&SimWow64Revert));
@@ -665,7 +720,7 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
 BOOL FreeLibrary(HMODULE) { return TRUE; }
 
 DWORD GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size) {
-    return CopyOut("C:\\Users\\Owner\\Downloads\\setup.exe", buffer, size);
+    return CopyOut(Current().exePath.c_str(), buffer, size);
 }
 
 namespace {

@@ -5,6 +5,8 @@
 #include "tools/common/md5.h"
 
 #include <iconv.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <algorithm>
@@ -127,9 +129,14 @@ void Machine::Make9x() {
 }
 
 bool Machine::Fault(const char* call) {
+    if (!failOnly.empty() && failOnly != call) return false;
     callCount++;
-    if (failAt != 0 && callCount == failAt) {
-        failedCall = call;
+    if (callLimit != 0 && callCount > callLimit) {
+        fprintf(stderr, "sim: more than %ld fallible calls (last %s): the operation does not end\n", callLimit, call);
+        abort();
+    }
+    if (failAt != 0 && (callCount == failAt || (failOnward && callCount > failAt))) {
+        if (failedCall.empty()) failedCall = call;
         return true;
     }
     return false;
@@ -182,6 +189,31 @@ std::string FoldGbk(const std::string& s, bool toLower) {
     return out;
 }
 
+size_t LastGbkSeparator(const std::string& path, const char* separators) {
+    std::vector<std::string> parts = SplitGbkPath(path, separators, false);
+    if (parts.size() < 2) return std::string::npos;
+    return path.size() - parts.back().size() - 1;
+}
+
+bool EndsInGbkSeparator(const std::string& path, const char* separators) {
+    return !path.empty() && LastGbkSeparator(path, separators) == path.size() - 1;
+}
+
+namespace {
+size_t CharBytes(const char* s) { return IsLead((unsigned char)s[0]) && s[1] ? 2 : 1; }
+}  // namespace
+
+bool MatchGbkWildcard(const char* pat, const char* s) {
+    if (!strcmp(pat, "*.*") || !strcmp(pat, "*")) return true;
+    if (!*pat) return !*s;
+    if (*pat == '*') return MatchGbkWildcard(pat + 1, s) || (*s && MatchGbkWildcard(pat, s + CharBytes(s)));
+    if (!*s) return false;
+    size_t cbName = CharBytes(s);
+    if (*pat == '?') return MatchGbkWildcard(pat + 1, s + cbName);
+    size_t cbPat = CharBytes(pat);
+    return cbPat == cbName && memcmp(pat, s, cbPat) == 0 && MatchGbkWildcard(pat + cbPat, s + cbName);
+}
+
 namespace {
 std::vector<std::string> SplitPath(const std::string& p) { return SplitGbkPath(p, "\\/", false); }
 std::string Fold(const std::string& s) { return FoldGbk(s, false); }
@@ -194,7 +226,7 @@ std::string Machine::Resolve(const std::string& in, std::string* display) const 
         if (path[0] == '\\' || path[0] == '/')
             path = currentDir.substr(0, 2) + path;
         else
-            path = currentDir + (currentDir.back() == '\\' ? "" : "\\") + path;
+            path = currentDir + (EndsInGbkSeparator(currentDir) ? "" : "\\") + path;
     }
     std::vector<std::string> parts = SplitPath(path);
     std::vector<std::string> out;
@@ -274,7 +306,7 @@ void Machine::AddFile(const std::string& path, const Bytes& content, DWORD attri
     std::string key = Resolve(path, &disp);
     redirectionDisabled = saved;
     if (key.empty()) return;
-    size_t cut = disp.rfind('\\');
+    size_t cut = LastGbkSeparator(disp);
     if (cut != std::string::npos && cut > 2) AddDir(disp.substr(0, cut));
     FileEntry& e = files[key];
     e = FileEntry();
@@ -309,11 +341,11 @@ std::vector<std::string> Machine::List(const std::string& dir) const {
     const FileEntry* d = Entry(dir);
     if (!d || !d->dir) return out;
     std::string prefix = Fold(d->path);
-    if (prefix.back() != '\\') prefix += '\\';
+    if (!EndsInGbkSeparator(prefix)) prefix += '\\';
     for (const auto& kv : files) {
         if (kv.first.size() <= prefix.size() || kv.first.compare(0, prefix.size(), prefix) != 0) continue;
-        if (kv.first.find('\\', prefix.size()) != std::string::npos) continue;
-        out.push_back(kv.second.path.substr(kv.second.path.rfind('\\') + 1));
+        if (LastGbkSeparator(kv.first) >= prefix.size()) continue;
+        out.push_back(kv.second.path.substr(LastGbkSeparator(kv.second.path) + 1));
     }
     std::sort(out.begin(), out.end());
     return out;

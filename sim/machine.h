@@ -110,6 +110,8 @@ class Machine {
     bool md5Available = true;         // advapi32 exports MD5Init/Update/Final
     bool wow64ApiAvailable = true;    // kernel32 exports Wow64Disable/RevertWow64FsRedirection
     bool wow64Process = false;        // a 32-bit process on 64-bit Windows: system32 redirects
+    bool defaultDllDirsAvailable = true;  // kernel32 exports SetDefaultDllDirectories
+    std::string exePath = "C:\\Users\\Owner\\Downloads\\setup.exe";  // the running program
     std::map<char, UINT> driveTypes;  // upper-case letter -> DRIVE_*; others DRIVE_NO_ROOT_DIR
     DWORD tickCount = 123456;
     UINT winExecResult = 33;
@@ -161,14 +163,23 @@ class Machine {
     HKL imeInstallResult = (HKL)(ULONG_PTR)0xE0010804u;  // null: the call fails
     bool imeInstallWritesRegistry = true;                // the entry Windows makes on success
     std::vector<DWORD> sleeps;
+    // DLL search: what the program set, and the DLL files LoadLibraryA took
+    // from the file system (full paths as found).
+    DWORD dllSearchFlags = 0;         // SetDefaultDllDirectories
+    bool dllDirectoryEmpty = false;   // SetDllDirectoryW(L"")
+    std::vector<std::string> loadedDlls;
+    std::vector<std::string> libraryNames;  // every name LoadLibraryA was given
 
     // Texts of the message boxes as GBK (wide ones converted), in order.
     std::vector<std::string> BoxTexts() const;
 
     // ---- faults ------------------------------------------------------------
-    long failAt = 0;     // 0: never; n: the n-th fallible call fails
-    long callCount = 0;  // fallible calls so far
-    std::string failedCall;
+    long failAt = 0;          // 0: never; n: the n-th fallible call fails
+    bool failOnward = false;  // every call from the n-th on fails (a full disk)
+    std::string failOnly;     // when set, only calls of this name count and fail
+    long callLimit = 0;       // a run past this many calls is a hang: abort
+    long callCount = 0;       // fallible calls so far (of `failOnly`'s name, if set)
+    std::string failedCall;   // the first call that failed
     bool Fault(const char* call);  // counts a call; true when it must fail
 
     // ---- internals used by the API implementations --------------------------
@@ -205,6 +216,13 @@ std::u16string GbkToUtf16(const std::string& gbk);
 // changes case (the partner may be "\\" or a letter).
 std::vector<std::string> SplitGbkPath(const std::string& path, const char* separators, bool skipEmpty);
 std::string FoldGbk(const std::string& s, bool toLower);
+// Offset of the last separator of a GBK path, npos when there is none.
+size_t LastGbkSeparator(const std::string& path, const char* separators = "\\");
+// True when the last character (not a trail byte) is a separator.
+bool EndsInGbkSeparator(const std::string& path, const char* separators = "\\");
+// Windows' "*" and "?" match of a GBK name: "?" is one character, single- or
+// double-byte.  "*.*" and "*" match every name.
+bool MatchGbkWildcard(const char* pattern, const char* name);
 
 // RFC 1321 MD5 over bytes (for tests and the simulated advapi32).
 void Md5(const void* data, size_t length, unsigned char digest[16]);

@@ -173,10 +173,13 @@ int Test(const std::string& path) {
     for (size_t i = 0; i < a.members.size(); i++) {
         const VozMember& m = a.members[i];
         std::string name = NameOf(m);
-        if (!VozIsBareName(name.c_str())) failure(m, "name is not a bare file name");
+        if (!VozIsBareName(name.c_str()))
+            failure(m, "name is not a bare file name");
+        else if (VozIsDeviceName(name.c_str()))
+            failure(m, "name is a Windows device name");
         for (size_t j = 0; j < i; j++)
-            if (NameOf(a.members[j]) == name) {
-                failure(m, "duplicate of member " + std::to_string(j + 1));
+            if (SameNameOnWindows(NameOf(a.members[j]), name)) {
+                failure(m, "one file on Windows with member " + std::to_string(j + 1));
                 break;
             }
         Bytes out;
@@ -209,10 +212,24 @@ int Test(const std::string& path) {
     return 0;
 }
 
-// Writes one file inside `dir`; never follows a symbolic link planted there.
+// Writes one new file inside `dir`.  Whatever the name already is there is
+// never written through: a regular file (perhaps a hard link to a file
+// elsewhere) loses its name first, anything else (a link, a FIFO, a
+// directory, a device) is refused; the file is then created exclusively.
 bool WriteMember(const std::string& dir, const std::string& hostName, const Bytes& data, std::string* error) {
     std::string path = dir + "/" + hostName;
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0644);
+    struct stat st;
+    if (lstat(path.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode)) {
+            *error = path + ": exists and is not a regular file; not written";
+            return false;
+        }
+        if (unlink(path.c_str()) != 0) {
+            *error = path + ": " + strerror(errno);
+            return false;
+        }
+    }
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0644);
     if (fd < 0) {
         *error = path + ": " + strerror(errno);
         return false;
@@ -232,14 +249,19 @@ int Extract(const std::string& path, const std::string& dir) {
             Fail(path, MemberLabel(m.index, name) + ": name is not a bare file name; nothing extracted");
             return 1;
         }
+        if (VozIsDeviceName(name.c_str())) {
+            Fail(path, MemberLabel(m.index, name) + ": name is a Windows device name; nothing extracted");
+            return 1;
+        }
         if (!GbkToUtf8(name, &host)) {
             Fail(path, MemberLabel(m.index, name) + ": name is not valid GBK; nothing extracted");
             return 1;
         }
-        if (std::find(hostNames.begin(), hostNames.end(), host) != hostNames.end()) {
-            Fail(path, MemberLabel(m.index, name) + ": duplicate member name; nothing extracted");
-            return 1;
-        }
+        for (size_t j = 0; j < i; j++)
+            if (SameNameOnWindows(NameOf(a.members[j]), name)) {
+                Fail(path, MemberLabel(m.index, name) + ": duplicate member name (one file on Windows); nothing extracted");
+                return 1;
+            }
         hostNames.push_back(host);
     }
     if (!IsDirectory(dir) && mkdir(dir.c_str(), 0755) != 0) {
@@ -285,7 +307,7 @@ bool MemberName(const std::string& path, const std::string& hostName, std::strin
         Fail(path, "member name is " + std::to_string(gbk->size()) + " GBK bytes, more than 12");
         return false;
     }
-    if (!VozIsBareName(gbk->c_str())) {
+    if (!VozIsMemberName(gbk->c_str())) {
         Fail(path, "not usable as a member name on Windows");
         return false;
     }

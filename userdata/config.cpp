@@ -10,13 +10,15 @@ char g_orgAddress[kOrgAddressBytes];
 enum { kNetSettingsBytes = 256 };
 
 // Creates or truncates `name` in the installation directory and writes
-// `cb` bytes; a file that cannot be created is simply not written.
+// `cb` bytes; a file that cannot be written shows nothing but is noted.
 static void WriteInstallFile(LPCSTR name, LPCSTR bytes, UINT cb) {
     char path[MAX_PATH];
-    if (!FormatPath(path, sizeof(path), FMT_INSTALL_FILE, g_ctx.installDir, name)) return;
-    HFILE f = _lcreat(path, 0);
-    if (f == HFILE_ERROR) return;
-    _lwrite(f, bytes, cb);
+    HFILE f = FormatPath(path, sizeof(path), FMT_INSTALL_FILE, g_ctx.installDir, name) ? _lcreat(path, 0) : HFILE_ERROR;
+    if (f == HFILE_ERROR) {
+        NoteFailure();
+        return;
+    }
+    if (_lwrite(f, bytes, cb) != cb) NoteFailure();
     _lclose(f);
 }
 

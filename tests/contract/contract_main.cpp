@@ -91,6 +91,9 @@ int main(int argc, char** argv) {
 #else
     sim::Machine machine;
     machine.Make64Bit(false);
+    // The program file, and the DLL the suite carries as its resource.
+    machine.AddFile(machine.exePath, "MZ contract");
+    machine.resources.push_back({"#10", "PLANTDLL", 0, sim::ToBytes("MZ plant")});
 #endif
     CreateDirectoryA(contract::g_dir, NULL);
     const char* only = argc > 1 ? argv[1] : NULL;

@@ -253,9 +253,14 @@ CONTRACT_TEST(test_directories_and_version) {
     n = GetSystemDirectoryA(small, sizeof(small));
     ok(n > sizeof(small), "a short buffer gets the size needed: %u", n);
 
-    OSVERSIONINFOA info;
-    memset(&info, 0, sizeof(info));
-    info.dwOSVersionInfoSize = 156;
+    // The extended size makes Windows write 156 bytes: the buffer has them.
+    union {
+        OSVERSIONINFOA info;
+        unsigned char extended[156];
+    } version;
+    memset(&version, 0, sizeof(version));
+    OSVERSIONINFOA& info = version.info;
+    info.dwOSVersionInfoSize = sizeof(version.extended);
     ok(GetVersionExA(&info), "GetVersionExA with the extended size");
     ok(info.dwMajorVersion >= 5, "major %lu", (unsigned long)info.dwMajorVersion);
     ok((GetVersion() & 0xFF) == info.dwMajorVersion, "GetVersion's low byte is the major version");

@@ -200,6 +200,70 @@ pack-payload-refusals)
     [ ! -e out.voz ] || fail "a refused pack-payload left out.voz"
     ;;
 
+windows-names)
+    # Device names: pack refuses them, and an archive holding one fails test
+    # and extracts nothing.
+    for name in CON nul COM1.txt 'con .txt' lpt9; do
+        mkdir in
+        printf 'x' > "in/$name"
+        expect_one_line_error "$VOZ" pack out.voz "in/$name"
+        rm -rf in
+        small_archive bad.voz abcd
+        patch bad.voz 12 "$name\000"
+        expect_one_line_error "$VOZ" test bad.voz
+        grep -q 'device name' stderr.txt || fail "$name: $(cat stderr.txt)"
+        expect_one_line_error "$VOZ" extract bad.voz out
+        [ ! -e out ] || [ -z "$(ls -A out)" ] || fail "$name: extract wrote files"
+        rm -rf out bad.voz
+    done
+    # Names that are one file on Windows: letter case, trailing dots.
+    for pair in 'a.txt A.TXT' 'a.txt a.txt.' 'a.txt a.txt ' ; do
+        first=${pair%% *}
+        second=${pair#* }
+        mkdir -p src
+        printf 'one' > src/a.txt
+        printf 'two' > src/b.txt
+        "$VOZ" pack two.voz src/a.txt src/b.txt || fail "pack"
+        rm -rf src
+        # The second record follows the first member's compressed bytes.
+        clen=$(od -An -tu4 -j 62 -N 4 two.voz | tr -d ' ')
+        patch two.voz $((10 + 56 + clen + 2)) "$second\000"
+        expect_one_line_error "$VOZ" test two.voz
+        grep -q 'one file on Windows' stderr.txt || fail "'$second': $(cat stderr.txt)"
+        expect_one_line_error "$VOZ" extract two.voz out
+        [ ! -e out ] || [ -z "$(ls -A out)" ] || fail "'$second': extract wrote files"
+        rm -rf out two.voz
+        [ "$first" = a.txt ] || fail "bad pair"
+    done
+    mkdir in
+    printf 'x' > in/a.txt
+    printf 'y' > in/a.txt.
+    expect_one_line_error "$VOZ" pack out.voz in
+    grep -q 'duplicate' stderr.txt || fail "pack of a.txt and a.txt.: $(cat stderr.txt)"
+    ;;
+
+extract-traps)
+    small_archive t.voz abcd
+    # A hard link planted in the target directory: the member gets a new
+    # file, the file outside keeps its bytes.
+    mkdir out
+    printf 'victim' > victim.txt
+    ln victim.txt out/abcd
+    "$VOZ" extract t.voz out > /dev/null || fail "extract over a planted hard link"
+    [ "$(cat victim.txt)" = victim ] || fail "extract wrote through a hard link"
+    printf 'first member\r\n' | cmp - out/abcd || fail "the member's own file is wrong"
+    # A FIFO of a member's name: refused at once, never opened.
+    rm -rf out
+    mkdir out
+    mkfifo out/abcd
+    timeout 20 "$VOZ" extract t.voz out > /dev/null 2> stderr.txt
+    rc=$?
+    [ $rc -ne 124 ] || fail "extract blocked on a FIFO"
+    [ $rc -ne 0 ] || fail "extract over a FIFO succeeded"
+    grep -q 'not a regular file' stderr.txt || fail "FIFO: $(cat stderr.txt)"
+    [ -p out/abcd ] || fail "the FIFO was replaced"
+    ;;
+
 *)
     fail "unknown case"
     ;;

@@ -259,35 +259,38 @@ TEST_F(ArchiveWriterTest, FaultSweep) {
         std::string after = Archive(members, (uint32_t)members.size());
 
         int successes = 0, failures = 0;
-        for (long failAt = 1;; failAt++) {
-            SCOPED_TRACE(failAt);
-            m.Remove(kArchive);
-            if (existing) m.AddFile(kArchive, before);
-            Snapshot snapshot = Files();
-            m.failAt = failAt;
-            m.callCount = 0;
-            m.failedCall.clear();
-            bool added = AddFileToArchive(kArchive, "C:\\old\\vorncyzk.bak");
-            m.failAt = 0;
-            EXPECT_EQ(m.liveAllocations, 0u);
-            if (added) {
-                successes++;
-                EXPECT_EQ(m.Read(kArchive), after) << m.failedCall;
-                Snapshot now = Files();
-                now.erase(m.Resolve(kArchive));
-                snapshot.erase(m.Resolve(kArchive));
-                EXPECT_TRUE(now == snapshot);
-            } else {
-                failures++;
-                EXPECT_TRUE(Files() == snapshot) << "failed call " << m.failedCall;
-                EXPECT_EQ(m.Exists(kArchive), existing != 0);
-            }
-            if (m.failedCall.empty()) {
-                EXPECT_TRUE(added);
-                break;
-            }
-            ASSERT_LT(failAt, 200);
-        }
+        bool added = false;
+        auto files = [](const sim::Machine& run) {
+            Snapshot snap;
+            for (auto& kv : run.files) snap[kv.first] = std::make_pair(kv.second.data, kv.second.attributes);
+            return snap;
+        };
+        SweepFaults(
+            [&](sim::Machine& run) {
+                run.files = m.files;
+                run.Remove(kArchive);
+                if (existing) run.AddFile(kArchive, before);
+            },
+            files, [&] { added = AddFileToArchive(kArchive, "C:\\old\\vorncyzk.bak"); },
+            [&](sim::Machine& run, Snapshot snapshot, bool last) {
+                EXPECT_EQ(run.liveAllocations, 0u);
+                if (added) {
+                    successes++;
+                    EXPECT_EQ(run.Read(kArchive), after) << run.failedCall;
+                    Snapshot now = files(run);
+                    now.erase(run.Resolve(kArchive));
+                    snapshot.erase(run.Resolve(kArchive));
+                    EXPECT_TRUE(now == snapshot);
+                } else {
+                    failures++;
+                    EXPECT_TRUE(files(run) == snapshot) << "failed call " << run.failedCall;
+                    EXPECT_EQ(run.Exists(kArchive), existing != 0);
+                }
+                if (last) {
+                    EXPECT_TRUE(added);
+                }
+            });
+        sim::Use(&m);
         EXPECT_GT(failures, 3);
         EXPECT_GE(successes, 1);
     }

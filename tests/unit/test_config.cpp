@@ -78,34 +78,28 @@ TEST_F(ConfigTest, ReadOnlyFileIsSkippedAndTheOtherStillWritten) {
 // Every failure point: the run ends quietly, and nothing is written outside
 // the installation directory.
 TEST_F(ConfigTest, EveryFailurePointEndsCleanly) {
-    long total = 0;
-    {
-        sim::Machine probe;
-        probe.AddDir(kDir);
-        ResetInstallContext();
-        WriteConfigurationFiles();
-        total = probe.callCount;
-    }
-    ASSERT_GT(total, 4);
-    for (long n = 1; n <= total + 1; n++) {
-        sim::Machine run;
-        run.AddDir(kDir);
-        std::set<std::string> before;
-        for (auto& kv : run.files) before.insert(kv.first);
-        ResetInstallContext();
-        run.failAt = n;
-        WriteConfigurationFiles();
-        SCOPED_TRACE("fault at call " + std::to_string(n) + " (" + run.failedCall + ")");
-        for (auto& kv : run.files) {
-            if (!before.count(kv.first)) {
-                EXPECT_EQ(kv.first.compare(0, 24, "C:\\PROGRAM FILES\\VORNHU\\"), 0) << kv.first;
+    long total = SweepFaults(
+        [](sim::Machine& run) {
+            run.AddDir(kDir);
+            ResetInstallContext();
+        },
+        [](sim::Machine& run) {
+            std::set<std::string> before;
+            for (auto& kv : run.files) before.insert(kv.first);
+            return before;
+        },
+        [] { WriteConfigurationFiles(); },
+        [](sim::Machine& run, const std::set<std::string>& before, bool last) {
+            for (auto& kv : run.files)
+                if (!before.count(kv.first)) {
+                    EXPECT_EQ(kv.first.compare(0, 24, "C:\\PROGRAM FILES\\VORNHU\\"), 0) << kv.first;
+                }
+            EXPECT_TRUE(run.boxes.empty());
+            if (last) {
+                EXPECT_EQ(run.Read(std::string(kDir) + "vonetsj.dat"), NetSettings(""));
             }
-        }
-        EXPECT_TRUE(run.boxes.empty());
-        if (n == total + 1) {
-            EXPECT_EQ(run.Read(std::string(kDir) + "vonetsj.dat"), NetSettings(""));
-        }
-    }
+        });
+    EXPECT_GT(total, 4);
     sim::Use(&m);
 }
 

@@ -1,4 +1,5 @@
 // Start-up: command-line words, the rights check and the three run modes.
+#include "archive_builder.h"
 #include "sim_fixture.h"
 
 class EntryTest : public SimTest {
@@ -17,8 +18,11 @@ TEST(ContainsWordTest, FoldsOnlyTheSearchedText) {
     EXPECT_FALSE(ContainsWord("setvosrf3", "setvosrf32"));  // cut at the end of the text
     EXPECT_FALSE(ContainsWord("", "regvo32"));
     EXPECT_FALSE(ContainsWord("set vosrf32", "setvosrf32"));
-    // Lower-case letters of the text do not match upper-case letters of the word.
+    // Lower-case letters of the text do not match upper-case letters of the
+    // word; equal characters always match.
     EXPECT_FALSE(ContainsWord("abc", "ABC"));
+    EXPECT_TRUE(ContainsWord("xABC", "ABC"));
+    EXPECT_TRUE(ContainsWord("Regvo32", "Regvo32"));
     EXPECT_TRUE(ContainsWord("a.TXT.voh", ".txt"));
 }
 
@@ -54,14 +58,51 @@ TEST_F(EntryTest, RegistrationParseIsCaseSensitiveAndStartsAtTheFirstR) {
     EXPECT_STREQ(g_ctx.installDir, "");
 }
 
-TEST_F(EntryTest, OverlongRegistrationDirectoryIsCutNotOverrun) {
-    std::string line = "regvo32=D:\\" + std::string(400, 'a') + "\\";
-    EXPECT_EQ(Run(line.c_str()), 0);
-    EXPECT_EQ(strlen(g_ctx.installDir), sizeof(g_ctx.installDir) - 1);
-    EXPECT_EQ(std::string(g_ctx.installDir, 11), "D:\\aaaaaaaa");
-    // The field after the directory is untouched.
-    EXPECT_EQ(g_ctx.previousDir[0], '\0');
-    EXPECT_EQ(m.Read("C:\\windows\\vornpath.voh").size(), sizeof(g_ctx.installDir) - 1);
+// Cut to the buffer, a directory could end inside a double-byte character
+// and name another directory: the default stays, as for a line that does not
+// parse.  199 bytes still fit.
+TEST_F(EntryTest, OverlongRegistrationDirectoryKeepsTheDefault) {
+    // 195 ASCII bytes then a GBK character whose trail byte would be cut.
+    std::string dir = "D:\\" + std::string(195, 'a') + "\xd5\x5c\\";
+    EXPECT_EQ(Run(("regvo32=" + dir).c_str()), 0);
+    EXPECT_STREQ(g_ctx.installDir, "C:\\Program Files\\vornhu\\");
+    EXPECT_EQ(m.Read("C:\\windows\\vornpath.voh"), "C:\\Program Files\\vornhu\\");
+
+    std::string fits = "D:\\" + std::string(195, 'b') + "\\";
+    ASSERT_EQ(fits.size(), sizeof(g_ctx.installDir) - 1);
+    ResetInstallContext();
+    Run(("regvo32=" + fits).c_str());
+    EXPECT_EQ(std::string(g_ctx.installDir), fits);
+}
+
+// The install starts the 64-bit registration program by its quoted path, so
+// Windows never tries C:\Program.exe, and the C runtime of the started
+// program hands it everything after the quoted name: the registration mode
+// parses the directory back, spaces and all.
+TEST_F(EntryTest, RegistrationCommandOfTheInstallParsesBackToItsDirectory) {
+    const std::string dir = "D:\\My Files\\vornhu\\";
+    m.AddDir(dir);
+    CopyText(g_ctx.installDir, sizeof(g_ctx.installDir), dir.c_str());
+    RunInstallSequence();
+    ASSERT_FALSE(m.winExecs.empty());
+    const std::string command = m.winExecs.back();
+    ASSERT_EQ(command.compare(0, 1, "\""), 0) << command;
+
+    // The C runtime: a quoted program name ends at the next quote; then the
+    // blanks before the arguments are skipped.
+    size_t close = command.find('"', 1);
+    ASSERT_NE(close, std::string::npos);
+    EXPECT_EQ(command.substr(1, close - 1), dir + "setupw64.exe");
+    size_t args = command.find_first_not_of(" \t", close + 1);
+    ASSERT_NE(args, std::string::npos);
+
+    sim::Machine started;
+    ResetInstallContext();
+    EXPECT_EQ(SetupMain(nullptr, command.c_str() + args, SW_SHOW), 0);
+    EXPECT_STREQ(g_ctx.installDir, dir.c_str());
+    EXPECT_EQ(started.Read("C:\\windows\\vornpath.voh"), dir);
+    EXPECT_EQ(started.imeInstalls.size(), 1u);
+    sim::Use(&m);
 }
 
 TEST_F(EntryTest, RegistrationWordOn32BitWindowsStartsTheWindow) {
@@ -127,4 +168,27 @@ TEST_F(EntryTest, WithoutRightsAnOldRecordStaysAndTheSilentRunFails) {
     EXPECT_EQ(m.Read("C:\\windows\\vornpath.voh"), "D:\\old\\");
     EXPECT_FALSE(m.Exists("C:\\Program Files\\vornhu"));
     EXPECT_EQ(m.boxes.size(), 1u);
+}
+
+// First thing, DLLs are restricted to the system directory, and advapi32 for
+// the digests is loaded by its full system path: nothing planted in the
+// download folder the program runs from, or in the current directory, loads.
+// Without SetDefaultDllDirectories the current directory leaves the search.
+TEST_F(EntryTest, DllsComeFromTheSystemDirectoryOnly) {
+    m.AddFile("C:\\Users\\Owner\\Downloads\\vornfake.dll", "MZ planted");
+    m.resources.push_back({"VOZ", "TAVKVOZ", 2052, sim::ToBytes(testvoz::Build(testvoz::SampleMembers()))});
+    Run("setvosrf32");
+    EXPECT_EQ(m.dllSearchFlags, (DWORD)LOAD_LIBRARY_SEARCH_SYSTEM32);
+    ASSERT_FALSE(m.libraryNames.empty()) << "the digests loaded no advapi32";
+    for (const std::string& name : m.libraryNames) EXPECT_EQ(name, "C:\\windows\\system32\\advapi32.dll");
+    EXPECT_EQ(LoadLibraryA("vornfake.dll"), (HMODULE) nullptr);
+    EXPECT_TRUE(m.loadedDlls.empty());
+
+    sim::Machine old;
+    old.defaultDllDirsAvailable = false;
+    ResetInstallContext();
+    Run("");
+    EXPECT_EQ(old.dllSearchFlags, 0u);
+    EXPECT_TRUE(old.dllDirectoryEmpty);
+    sim::Use(&m);
 }

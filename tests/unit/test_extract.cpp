@@ -416,15 +416,13 @@ TEST_F(RestoreTest, NoBackupOrATinyOneIsSilent) {
 // ---- faults ------------------------------------------------------------------
 
 namespace {
-struct Sweep {
-    sim::Machine m;
-    Sweep() {
-        ResetInstallContext();
-        CopyText(g_ctx.installDir, sizeof(g_ctx.installDir), kDir);
-        m.AddDir(kDir);
-    }
-    ~Sweep() { ClosePayload(); }
-};
+// The machine of one sweep run: the installation directory made and set,
+// the work buffer allocated.
+void PrepareSweep(sim::Machine& run) {
+    ResetInstallContext();
+    CopyText(g_ctx.installDir, sizeof(g_ctx.installDir), kDir);
+    run.AddDir(kDir);
+}
 }  // namespace
 
 // Any single failing call leaves every member either unpacked correctly or
@@ -433,32 +431,32 @@ TEST_F(ExtractTest, FaultSweep) {
     ClosePayload();
     std::vector<Member> members = testvoz::SampleMembers();
     std::string archive = Build(members);
-    int runs = 0;
-    for (long failAt = 1;; failAt++, runs++) {
-        Sweep s;
-        s.m.AddFile(At("vorntavk.exe"), "running");
-        s.m.Entry(At("vorntavk.exe"))->loaded = true;
-        s.m.AddFile(At("vorndel.exe"), "old", FILE_ATTRIBUTE_READONLY);
-        ASSERT_TRUE(OpenPayload() || g_ctx.workBuffer);
-        auto before = Outside(s.m);
-        s.m.callCount = 0;
-        s.m.failAt = failAt;
-        bool ok = ExtractArchive((const BYTE*)archive.data(), (DWORD)archive.size(), g_ctx.workBuffer);
-        std::set<std::string> reported;
-        for (const std::string& t : s.m.BoxTexts()) reported.insert(t);
-        for (const Member& mb : members) {
-            bool right = s.m.Read(At(mb.name)) == testvoz::ExpectedFile(mb);
-            EXPECT_TRUE(right || reported.count(Failed(mb.name))) << mb.name << " failAt " << failAt << " in "
-                                                                   << s.m.failedCall;
-        }
-        EXPECT_EQ(ok, reported.empty()) << "failAt " << failAt;
-        EXPECT_EQ(Outside(s.m), before) << "failAt " << failAt;
-        if (s.m.failedCall.empty()) {
-            EXPECT_TRUE(ok);
-            break;
-        }
-    }
-    EXPECT_GT(runs, 50);
+    bool ok = false;
+    long total = SweepFaults(
+        [](sim::Machine& run) {
+            PrepareSweep(run);
+            run.AddFile(At("vorntavk.exe"), "running");
+            run.Entry(At("vorntavk.exe"))->loaded = true;
+            run.AddFile(At("vorndel.exe"), "old", FILE_ATTRIBUTE_READONLY);
+            ASSERT_TRUE(OpenPayload() || g_ctx.workBuffer);
+        },
+        [](sim::Machine& run) { return Outside(run); },
+        [&] { ok = ExtractArchive((const BYTE*)archive.data(), (DWORD)archive.size(), g_ctx.workBuffer); },
+        [&](sim::Machine& run, const std::map<std::string, std::string>& before, bool last) {
+            std::set<std::string> reported;
+            for (const std::string& t : run.BoxTexts()) reported.insert(t);
+            for (const Member& mb : members) {
+                bool right = run.Read(At(mb.name)) == testvoz::ExpectedFile(mb);
+                EXPECT_TRUE(right || reported.count(Failed(mb.name))) << mb.name;
+            }
+            EXPECT_EQ(ok, reported.empty());
+            EXPECT_EQ(Outside(run), before);
+            if (last) {
+                EXPECT_TRUE(ok);
+            }
+            ClosePayload();
+        });
+    EXPECT_GT(total, 50);
     sim::Use(&m);
     ResetInstallContext();
 }
@@ -466,35 +464,36 @@ TEST_F(ExtractTest, FaultSweep) {
 TEST_F(RestoreTest, FaultSweep) {
     ClosePayload();
     std::string backup = Build({{"vornszsj.voh", "s", ""}, {"vornjfk.ov1", "j", ""}});
-    for (long failAt = 1;; failAt++) {
-        Sweep s;
-        CopyText(g_ctx.previousDir, sizeof(g_ctx.previousDir), "D:\\old\\");
-        s.m.AddFile("D:\\old\\vornback.voz", backup);
-        OpenPayload();
-        s.m.callCount = 0;
-        s.m.failAt = failAt;
-        RestoreUserData();
-        // Silence (the archive could not be had), the success message, or
-        // the member failures followed by the restore's failure message.
-        if (!s.m.boxes.empty()) {
-            const sim::MessageBoxCall& last = s.m.boxes.back();
-            if (last.wide) {
-                EXPECT_EQ(s.m.boxes.size(), 1u) << "failAt " << failAt;
-                EXPECT_EQ(last.wtext, std::u16string(u"成功恢复了2个原有数据文件！")) << "failAt " << failAt;
-            } else {
-                std::string tail = "原有数据文件没有成功复制，原有数据不能使用！\r\n";
-                ASSERT_GE(last.text.size(), tail.size());
-                EXPECT_EQ(last.text.substr(last.text.size() - tail.size()), tail) << "failAt " << failAt;
+    SweepFaults(
+        [&](sim::Machine& run) {
+            PrepareSweep(run);
+            CopyText(g_ctx.previousDir, sizeof(g_ctx.previousDir), "D:\\old\\");
+            run.AddFile("D:\\old\\vornback.voz", backup);
+            OpenPayload();
+        },
+        [](sim::Machine&) { return 0; }, [] { RestoreUserData(); },
+        [&](sim::Machine& run, int, bool last) {
+            // Silence (the archive could not be had), the success message, or
+            // the member failures followed by the restore's failure message.
+            if (!run.boxes.empty()) {
+                const sim::MessageBoxCall& box = run.boxes.back();
+                if (box.wide) {
+                    EXPECT_EQ(run.boxes.size(), 1u);
+                    EXPECT_EQ(box.wtext, std::u16string(u"成功恢复了2个原有数据文件！"));
+                } else {
+                    std::string tail = "原有数据文件没有成功复制，原有数据不能使用！\r\n";
+                    ASSERT_GE(box.text.size(), tail.size());
+                    EXPECT_EQ(box.text.substr(box.text.size() - tail.size()), tail);
+                }
             }
-        }
-        EXPECT_EQ(s.m.Read("D:\\old\\vornback.voz"), backup);
-        EXPECT_EQ(s.m.liveAllocations, 1u) << "failAt " << failAt;
-        if (s.m.failedCall.empty()) {
-            ASSERT_EQ(s.m.boxes.size(), 1u);
-            EXPECT_TRUE(s.m.boxes[0].wide);
-            break;
-        }
-    }
+            EXPECT_EQ(run.Read("D:\\old\\vornback.voz"), backup);
+            EXPECT_EQ(run.liveAllocations, 1u);
+            if (last) {
+                ASSERT_EQ(run.boxes.size(), 1u);
+                EXPECT_TRUE(run.boxes[0].wide);
+            }
+            ClosePayload();
+        });
     sim::Use(&m);
     ResetInstallContext();
 }

@@ -28,7 +28,9 @@ TEST_F(FileOpsTest, DigestWithoutAdvapiFunctionsIsAllZero) {
     char out[kDigestChars];
     memset(out, 0x5A, sizeof(out));
     DigestHex("abc", 3, out);
-    for (int i = 0; i < kDigestChars; i++) EXPECT_EQ(out[i], 0) << i;
+    for (int i = 0; i < kDigestChars; i++) {
+        EXPECT_EQ(out[i], 0) << i;
+    }
 
     m.md5Available = true;
     m.callCount = 0;
@@ -142,22 +144,23 @@ TEST_F(FileOpsTest, RedirectionIsTurnedOffAndBackOn) {
 // was or under one of the two spare names, never lost.
 TEST_F(FileOpsTest, RenameAsideFaultSweep) {
     const char* path = "C:\\w\\vornhu4.ime";
-    for (long failAt = 1;; failAt++) {
-        sim::Machine fm;
-        fm.AddFile(path, "ime");
-        fm.Entry(path)->loaded = true;
-        fm.AddFile("C:\\w\\vornhu2.ime", "stale");
-        fm.failAt = failAt;
-        int r = RenameAside(path);
-        int copies = (fm.Read(path) == "ime") + (fm.Read("C:\\w\\vornhu2.ime") == "ime") +
-                     (fm.Read("C:\\w\\vornh12.ime") == "ime");
-        EXPECT_EQ(copies, 1) << "failAt " << failAt;
-        EXPECT_EQ(r == 0, !fm.Exists(path)) << "failAt " << failAt;
-        if (fm.failedCall.empty()) {
-            EXPECT_EQ(r, 0);
-            EXPECT_GT(failAt, 1);
-            break;
-        }
-    }
+    int r = -2;
+    long total = SweepFaults(
+        [&](sim::Machine& fm) {
+            fm.AddFile(path, "ime");
+            fm.Entry(path)->loaded = true;
+            fm.AddFile("C:\\w\\vornhu2.ime", "stale");
+        },
+        [](sim::Machine&) { return 0; }, [&] { r = RenameAside(path); },
+        [&](sim::Machine& fm, int, bool last) {
+            int copies = (fm.Read(path) == "ime") + (fm.Read("C:\\w\\vornhu2.ime") == "ime") +
+                         (fm.Read("C:\\w\\vornh12.ime") == "ime");
+            EXPECT_EQ(copies, 1);
+            EXPECT_EQ(r == 0, !fm.Exists(path));
+            if (last) {
+                EXPECT_EQ(r, 0);
+            }
+        });
+    EXPECT_GT(total, 1);
     sim::Use(&m);
 }

@@ -129,23 +129,73 @@ TEST_F(LayoutTest, OnlyTheFirstOfTwoEntriesInScanOrderIsReused) {
     EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, LayoutKey("E0150804"), "layout text"), "智能砚舟输入平台  6.3");
 }
 
-TEST_F(LayoutTest, UnreadableEntriesNeitherMatchNorCount) {
+// Entries that cannot be opened or read never match, but every existing id
+// counts: the new id must not be one that is taken.
+TEST_F(LayoutTest, UnreadableEntriesNeverMatchButEveryIdCounts) {
     AddLayout("E0200804", "Another IME");
-    // Highest of all, but without a layout text.
-    m.SetString(HKEY_LOCAL_MACHINE, LayoutKey("E0900804"), "Layout File", "x.dll");
     // Refuses full access: even carrying the description it is not reused.
     AddLayout("E0800804", "智能砚舟输入平台  6.3");
     m.Key(HKEY_LOCAL_MACHINE, LayoutKey("E0800804"))->denied = KEY_SET_VALUE;
     // A layout text longer than the 200-byte buffer is unreadable, not cut.
     AddLayout("E0700804", "智能砚舟输入平台" + std::string(190, 'x'));
-    // Not a string.
-    m.SetValue(HKEY_LOCAL_MACHINE, LayoutKey("E0600804"), "Layout Text", REG_DWORD, sim::Bytes(4, 1));
-    // Shorter than the description: never matches, but counts.
+    // Shorter than the description: never matches.
     AddLayout("E0300804", "智能砚舟");
+    // Highest of all, without a layout text.
+    m.SetString(HKEY_LOCAL_MACHINE, LayoutKey("E0900804"), "Layout File", "x.dll");
     RegisterLayoutManually();
-    ExpectEntry("E0310804", "kbdus.dll", "智能砚舟输入平台  7.7");
+    ExpectEntry("E0910804", "kbdus.dll", "智能砚舟输入平台  7.7");
     EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, LayoutKey("E0800804"), "Layout Text"), "智能砚舟输入平台  6.3");
+    EXPECT_FALSE(m.HasValue(HKEY_LOCAL_MACHINE, LayoutKey("E0900804"), "IME file"));
     EXPECT_EQ(m.OpenKeyCount(), 0u);
+}
+
+// The layout text is read whatever its type, and no other input method's
+// entry is ever written: not one whose text is stored as binary, not the
+// one that holds the id this input method's old entry would move to.
+TEST_F(LayoutTest, ManualRegistrationNeverWritesAnotherInputMethodsEntry) {
+    const sim::Bytes other = sim::ToBytes(std::string("Other IME", 10));
+    AddLayout("E0200804", "Another IME");
+    m.SetValue(HKEY_LOCAL_MACHINE, LayoutKey("E0210804"), "Layout Text", REG_BINARY, other);
+    RegisterLayoutManually();
+    ExpectEntry("E0220804", "kbdus.dll", "智能砚舟输入平台  7.7");
+    DWORD type = 0;
+    EXPECT_EQ(m.GetValue(HKEY_LOCAL_MACHINE, LayoutKey("E0210804"), "Layout Text", &type), sim::ToString(other));
+    EXPECT_EQ(type, (DWORD)REG_BINARY);
+
+    // This input method's text stored as binary is recognised and reused.
+    m.SetValue(HKEY_LOCAL_MACHINE, LayoutKey("E0220804"), "layout text", REG_BINARY,
+               sim::ToBytes(std::string("智能砚舟输入平台  6.3")));
+    RegisterLayoutManually();
+    ExpectEntry("E0220804", "kbdus.dll", "智能砚舟输入平台  7.7");
+    EXPECT_FALSE(m.Key(HKEY_LOCAL_MACHINE, LayoutKey("E0230804")));
+
+    // The old entry E0150404 goes; E0150804 belongs to another input method,
+    // so a new id is taken above every existing one.
+    m.DeleteKeyTree(HKEY_LOCAL_MACHINE, LayoutKey("E0220804"));
+    AddLayout("E0150404", "智能砚舟输入平台  7.0");
+    AddLayout("E0150804", "Third IME");
+    RegisterLayoutManually();
+    EXPECT_FALSE(m.Key(HKEY_LOCAL_MACHINE, LayoutKey("E0150404")));
+    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, LayoutKey("E0150804"), "layout text"), "Third IME");
+    EXPECT_FALSE(m.HasValue(HKEY_LOCAL_MACHINE, LayoutKey("E0150804"), "IME file"));
+    ExpectEntry("E0220804", "kbdus.dll", "智能砚舟输入平台  7.7");
+    EXPECT_EQ(m.OpenKeyCount(), 0u);
+}
+
+// On a traditional-Chinese system Windows' narrow reads of the UTF-16 text
+// give Big5: only the traditional text lets the next install recognise the
+// entry ImmInstallIMEW made.
+TEST_F(LayoutTest, TraditionalSystemRecognisesTheEntryImmInstallIMEWMade) {
+    m.oemCodePage = m.ansiCodePage = 950;
+    g_ctx.oemCodePage = 950;
+    m.imeInstallResult = (HKL)(ULONG_PTR)0xE0010404u;
+    ASSERT_TRUE(RegisterImeLayout());
+    EXPECT_EQ(m.imeInstalls[0].text, u"智能硯舟輸入平台  7.7");
+    size_t entries = Layouts().size();
+    m.imeInstallResult = nullptr;
+    RegisterLayoutManually();
+    EXPECT_EQ(Layouts().size(), entries) << "a second entry instead of the first one's reuse";
+    ExpectEntry("E0010404", "kbdus.dll", kBig5Text);
 }
 
 TEST_F(LayoutTest, MoreThanTwoHundredFiftySubkeysAreAllScanned) {

@@ -1,5 +1,6 @@
 // Placement of the program files on 64-bit, 32-bit and XP systems, the
 // version-text patch and the copy with its retry.
+#include <algorithm>
 #include <set>
 
 #include "archive_builder.h"
@@ -242,45 +243,63 @@ TEST_F(PlaceTest, PatchVersionText) {
 // allocated, and the full input methods in place unless a message said why.
 TEST_F(PlaceTest, FaultSweep) {
     std::string payload = testvoz::Build(members);
-    int runs = 0;
-    for (long failAt = 1;; failAt++, runs++) {
-        sim::Machine fm;
-        ResetInstallContext();
-        CopyText(g_ctx.installDir, sizeof(g_ctx.installDir), kDir);
-        fm.AddFile(Sys("vornhu4.ime"), "old64");
-        fm.Entry(Sys("vornhu4.ime"))->loaded = true;
-        fm.resources.push_back({"VOZ", "TAVKVOZ", 2052, sim::ToBytes(payload)});
-        g_ctx.oemCodePage = 936;
-        Is64BitWindows();
-        ASSERT_TRUE(OpenPayload());
-        std::set<std::string> before;
-        for (const auto& kv : fm.files) before.insert(kv.first);
-        fm.callCount = 0;
-        fm.failAt = failAt;
-        PlaceProgramFiles(kPlaceUnpack);
-        PlaceProgramFiles(kPlaceReplace);
-        EXPECT_FALSE(fm.redirectionDisabled) << "failAt " << failAt;
-        for (const auto& kv : fm.files) {
-            if (before.count(kv.first)) continue;
-            bool allowed = kv.first.compare(0, 23, "C:\\PROGRAM FILES\\VORNHU") == 0 ||
-                           kv.first.compare(0, 20, "C:\\WINDOWS\\SYSTEM32\\") == 0 ||
-                           kv.first.compare(0, 20, "C:\\WINDOWS\\SYSWOW64\\") == 0;
-            EXPECT_TRUE(allowed) << kv.first << " failAt " << failAt;
-        }
-        // A failing CreateFileA can only be the probe of SysWOW64: the pass
-        // then takes the machine for 32-bit, as every caller of that check would.
-        if (fm.boxes.empty() && fm.failedCall != "CreateFileA") {
-            EXPECT_EQ(fm.Read(Sys("vornhu4.ime")), Data("vornhu64.ime")) << "failAt " << failAt << fm.failedCall;
-            EXPECT_EQ(fm.Read(Wow("vornhu4.ime")), Data("vornhu4.ime")) << "failAt " << failAt << fm.failedCall;
-        }
-        ClosePayload();
-        EXPECT_EQ(fm.liveAllocations, 0u) << "failAt " << failAt;
-        if (fm.failedCall.empty()) {
-            EXPECT_TRUE(fm.boxes.empty());
-            break;
-        }
-    }
-    EXPECT_GT(runs, 100);
+    long total = SweepFaults(
+        [&](sim::Machine& fm) {
+            ResetInstallContext();
+            CopyText(g_ctx.installDir, sizeof(g_ctx.installDir), kDir);
+            fm.AddFile(Sys("vornhu4.ime"), "old64");
+            fm.Entry(Sys("vornhu4.ime"))->loaded = true;
+            fm.resources.push_back({"VOZ", "TAVKVOZ", 2052, sim::ToBytes(payload)});
+            g_ctx.oemCodePage = 936;
+            Is64BitWindows();
+            ASSERT_TRUE(OpenPayload());
+        },
+        [](sim::Machine& fm) {
+            std::set<std::string> before;
+            for (const auto& kv : fm.files) before.insert(kv.first);
+            return before;
+        },
+        [] {
+            PlaceProgramFiles(kPlaceUnpack);
+            PlaceProgramFiles(kPlaceReplace);
+        },
+        [&](sim::Machine& fm, const std::set<std::string>& before, bool last) {
+            EXPECT_FALSE(fm.redirectionDisabled);
+            for (const auto& kv : fm.files) {
+                if (before.count(kv.first)) continue;
+                bool allowed = kv.first.compare(0, 23, "C:\\PROGRAM FILES\\VORNHU") == 0 ||
+                               kv.first.compare(0, 20, "C:\\WINDOWS\\SYSTEM32\\") == 0 ||
+                               kv.first.compare(0, 20, "C:\\WINDOWS\\SYSWOW64\\") == 0;
+                EXPECT_TRUE(allowed) << kv.first;
+            }
+            // A failing CreateFileA can only be the probe of SysWOW64: the pass
+            // then takes the machine for 32-bit, as every caller of that check would.
+            if (fm.boxes.empty() && fm.failedCall != "CreateFileA") {
+                EXPECT_EQ(fm.Read(Sys("vornhu4.ime")), Data("vornhu64.ime"));
+                EXPECT_EQ(fm.Read(Wow("vornhu4.ime")), Data("vornhu4.ime"));
+            }
+            ClosePayload();
+            EXPECT_EQ(fm.liveAllocations, 0u);
+            if (last) {
+                EXPECT_TRUE(fm.boxes.empty());
+            }
+        });
+    EXPECT_GT(total, 100);
     sim::Use(&m);
     ResetInstallContext();
+}
+
+// A system directory that cannot be had (here: longer than its buffer)
+// leaves nowhere to put the input method: that is reported like a failed
+// copy, not skipped in silence.
+TEST_F(PlaceTest, NoSystemDirectoryIsReportedLikeAFailedCopy) {
+    m.Make32Bit();
+    m.systemDirName = std::string(200, 's');
+    m.AddDir(m.SystemDir());
+    Start();
+    BothPasses();
+    std::vector<std::string> boxes = m.BoxTexts();
+    EXPECT_EQ(std::count(boxes.begin(), boxes.end(), CopyFailed("\\vornhu4.ime")), 2) << boxes.size();
+    EXPECT_EQ(std::count(boxes.begin(), boxes.end(), CopyFailed("\\vorndel.exe")), 1);
+    EXPECT_GE(g_ctx.reportedFailures, 3);
 }

@@ -83,6 +83,41 @@ TEST_F(PreloadTest, ListEndsAtAGapOrAnOversizedValue) {
     EXPECT_STREQ(g_preload.ids[1], "");  // never cut into the slot
 }
 
+// Values are read whatever their type, and a 10-byte value (nine characters
+// and the terminator) fits its slot; a binary entry is compared, not
+// overwritten, by the append.
+TEST_F(PreloadTest, ValuesOfAnyTypeAndTenBytesAreRead) {
+    SetList(HKEY_CURRENT_USER, kUser, {"00000804", "E0FF08041"});
+    m.SetValue(HKEY_CURRENT_USER, kUser, "3", REG_BINARY, sim::ToBytes(std::string("E0210804", 9)));
+    AddLayout("E0210804", kOurs);
+    EXPECT_EQ(ReadUserPreload(), 3);
+    EXPECT_EQ(Ids(), (std::vector<std::string>{"00000804", "E0FF08041", "E0210804"}));
+    EXPECT_TRUE(FindImeInPreload());
+    EXPECT_EQ(g_preload.position, 3);
+
+    AddLayoutToUserPreload("e0210804");
+    DWORD type = 0;
+    EXPECT_EQ(m.GetValue(HKEY_CURRENT_USER, kUser, "3", &type), std::string("E0210804", 9));
+    EXPECT_EQ(type, (DWORD)REG_BINARY);
+    EXPECT_FALSE(m.HasValue(HKEY_CURRENT_USER, kUser, "4"));
+}
+
+// Every table position is written back, an empty id too: skipping it would
+// lose that entry and leave the id that moved down in two places.
+TEST_F(PreloadTest, PromoteWritesBackEveryPosition) {
+    m.MakeXP();
+    g_ctx.windowsMajor = 5;
+    AddLayout("E0210804", kOurs);
+    SetList(HKEY_CURRENT_USER, kUser, {"E0200804", "", "00000409", "E0210804"});
+    SetList(HKEY_USERS, kDefault, {"00000409"});
+    ASSERT_TRUE(FindImeInPreload());
+    PromoteImeInPreload();
+    EXPECT_EQ(List(HKEY_CURRENT_USER, kUser),
+              (std::vector<std::string>{"1=E0200804", "2=E0210804", "3=", "4=00000409"}));
+    EXPECT_EQ(List(HKEY_USERS, kDefault),
+              (std::vector<std::string>{"1=00000409", "2=E0210804", "3=", "4=00000409"}));
+}
+
 TEST_F(PreloadTest, AllFortyNineEntriesAreRead) {
     std::vector<std::string> ids;
     for (int i = 0; i < 52; i++) ids.push_back("0000" + std::to_string(1000 + i));
@@ -314,7 +349,9 @@ TEST_F(PreloadTest, EveryFailurePointEndsCleanly) {
                             EXPECT_EQ(regsnap::ChangesOutside(before, regsnap::Take(run),
                                                               {"HKCU\\" + kUser, "HKU\\" + kDefault}),
                                       "");
-                            for (const std::string& t : run.BoxTexts()) EXPECT_EQ(t, "Software open error2003");
+                            for (const std::string& t : run.BoxTexts()) {
+                                EXPECT_EQ(t, "Software open error2003");
+                            }
                         });
         }
     }

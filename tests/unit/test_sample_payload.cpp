@@ -30,7 +30,9 @@ TEST(SamplePayload, EveryNameIsMadeWithItsShippedSize) {
         names.insert(p.name);
         if (std::string(p.name) == "setupw64.exe") continue;  // the x64 build's own bytes
         Bytes b = Member(p.name);
-        if (p.shippedBytes) EXPECT_EQ(b.size(), p.shippedBytes) << p.name;
+        if (p.shippedBytes) {
+            EXPECT_EQ(b.size(), p.shippedBytes) << p.name;
+        }
         EXPECT_LE(b.size(), tool::kMaxPayloadMemberBytes) << p.name;
     }
     EXPECT_EQ(names.size(), 88u);
@@ -124,10 +126,14 @@ TEST(SamplePayload, SkinArchivesAreLegacyWithTheEightMembers) {
         while (VozNext(&it, &m)) {
             names.push_back(m.name);
             size_t n = strlen(m.name);
-            for (size_t i = 2 + n + 1; i < 16; i++) EXPECT_EQ(m.record[i], 0xCC);
+            for (size_t i = 2 + n + 1; i < 16; i++) {
+                EXPECT_EQ(m.record[i], 0xCC);
+            }
             Bytes out;
             ASSERT_EQ(tool::Expand(m.compressed, m.cbCompressed, 1 << 20, &out), tool::kExpandOk);
-            if (names.size() > 1) EXPECT_EQ(std::string(out.begin(), out.begin() + 2), "BM");
+            if (names.size() > 1) {
+                EXPECT_EQ(std::string(out.begin(), out.begin() + 2), "BM");
+            }
         }
         EXPECT_FALSE(it.broken);
         EXPECT_EQ(names, (std::vector<std::string>{"vobmp8.voh", "vobmpsx1.bmp", "vobmpsx2.bmp", "vobmpsx3.bmp",

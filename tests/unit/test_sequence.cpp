@@ -35,13 +35,15 @@ TEST_F(SequenceTest, FreshInstallRunsEveryStepAndStartsTheRegistrationProgram) {
     EXPECT_EQ(g_ctx.sequenceStopped, 0);
     ASSERT_FALSE(m.winExecs.empty());
     EXPECT_EQ(m.winExecs.back(),
-              "C:\\Program Files\\vornhu\\setupw64.exe regvo32=C:\\Program Files\\vornhu\\");
+              "\"C:\\Program Files\\vornhu\\setupw64.exe\" regvo32=C:\\Program Files\\vornhu\\");
 }
 
 TEST_F(SequenceTest, ThirtyTwoBitWindowsStartsNoRegistrationProgram) {
     m.Make32Bit();
     Silent();
-    for (const std::string& c : m.winExecs) EXPECT_EQ(c.find("setupw64.exe"), std::string::npos) << c;
+    for (const std::string& c : m.winExecs) {
+        EXPECT_EQ(c.find("setupw64.exe"), std::string::npos) << c;
+    }
 }
 
 TEST_F(SequenceTest, WithoutAnEarlierLayoutTheOldFileIsNotTested) {
@@ -50,7 +52,9 @@ TEST_F(SequenceTest, WithoutAnEarlierLayoutTheOldFileIsNotTested) {
     RunInstallSequence();
     EXPECT_EQ(g_ctx.sequenceStopped, 0);
     EXPECT_EQ(g_ctx.oldImeInUse, 0);
-    for (const std::string& t : m.BoxTexts()) EXPECT_EQ(t.find("正在使用"), std::string::npos);
+    for (const std::string& t : m.BoxTexts()) {
+        EXPECT_EQ(t.find("正在使用"), std::string::npos);
+    }
 }
 
 TEST_F(SequenceTest, LoadedWow64FileIsMovedAsideAndFlagged) {
@@ -116,33 +120,30 @@ TEST_F(SequenceTest, SilentInstallWithoutPayloadDoesNotClaimSuccess) {
 // writes.
 TEST_F(SequenceTest, EveryFailurePointEndsCleanly) {
     const std::set<std::string> allowed = {"C:\\PROGRAM FILES\\VORNHU", "C:\\WINDOWS", "D:\\VORNHU", "C:\\VORNHU"};
-    long total = 0;
-    {
-        sim::Machine probe;
-        probe.driveTypes['D'] = DRIVE_FIXED;
-        probe.AddDir("D:\\");
-        ResetInstallContext();
-        SetupMain(nullptr, "setvosrf32", SW_SHOW);
-        total = probe.callCount;
-    }
-    ASSERT_GT(total, 5);
-    for (long n = 1; n <= total + 1; n++) {
-        sim::Machine run;
-        run.driveTypes['D'] = DRIVE_FIXED;
-        run.AddDir("D:\\");
-        std::set<std::string> before;
-        for (auto& kv : run.files) before.insert(kv.first);
-        run.failAt = n;
-        ResetInstallContext();
-        int rc = SetupMain(nullptr, "setvosrf32", SW_SHOW);
-        EXPECT_TRUE(rc == kExitOk || rc == kExitStepFailed || rc == kExitNoPayload || rc == kExitNotAdministrator)
-            << "fault at call " << n << " (" << run.failedCall << "): exit " << rc;
-        for (auto& kv : run.files) {
-            if (before.count(kv.first)) continue;
-            bool inside = false;
-            for (const std::string& dir : allowed)
-                if (kv.first.compare(0, dir.size(), dir) == 0) inside = true;
-            EXPECT_TRUE(inside) << "fault at call " << n << " wrote " << kv.first;
-        }
-    }
+    int rc = 0;
+    long total = SweepFaults(
+        [](sim::Machine& run) {
+            run.driveTypes['D'] = DRIVE_FIXED;
+            run.AddDir("D:\\");
+            ResetInstallContext();
+        },
+        [](sim::Machine& run) {
+            std::set<std::string> before;
+            for (auto& kv : run.files) before.insert(kv.first);
+            return before;
+        },
+        [&] { rc = SetupMain(nullptr, "setvosrf32", SW_SHOW); },
+        [&](sim::Machine& run, const std::set<std::string>& before, bool) {
+            EXPECT_TRUE(rc == kExitOk || rc == kExitStepFailed || rc == kExitNoPayload || rc == kExitNotAdministrator)
+                << "exit " << rc;
+            for (auto& kv : run.files) {
+                if (before.count(kv.first)) continue;
+                bool inside = false;
+                for (const std::string& dir : allowed)
+                    if (kv.first.compare(0, dir.size(), dir) == 0) inside = true;
+                EXPECT_TRUE(inside) << "wrote " << kv.first;
+            }
+        });
+    EXPECT_GT(total, 5);
+    sim::Use(&m);
 }

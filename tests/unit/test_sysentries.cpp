@@ -165,7 +165,9 @@ TEST_F(SysEntriesTest, EveryFailurePointEndsCleanly) {
                         EXPECT_EQ(run.liveAllocations, 0u);
                         EXPECT_EQ(regsnap::ChangesOutside(before, regsnap::Take(run), {op.allowed}), "");
                         EXPECT_LE(run.grants.size(), 1u);
-                        if (last && grant) EXPECT_EQ(run.grants.size(), 1u);
+                        if (last && grant) {
+                            EXPECT_EQ(run.grants.size(), 1u);
+                        }
                     });
         EXPECT_GT(total, 2) << op.name;
     }

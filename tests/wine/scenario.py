@@ -95,7 +95,7 @@ class Scenario(unittest.TestCase):
         self.assertEqual(box.call.args[0], 0, "no owner window")
         self.assertEqual(len(calls), 1, "ImmInstallIMEW calls: %d" % len(calls))
         self.assertEqual(calls[0].text(0).lower(), (SYSTEM_DIR + "\\vornhu4.ime").lower())
-        self.assertEqual(calls[0].text(1), LAYOUT_TEXT)
+        self.assertEqual(calls[0].text(1), LAYOUT_TEXT_BIG5 if self.info()["codepage"] == 950 else LAYOUT_TEXT)
 
 
 class Snapshot:

@@ -110,7 +110,7 @@ class Outcome(FullScenario):
             self.assertEqual(started, [])
             return
         self.assertEqual(len(started), 1)
-        self.assertEqual(started[0].text(0), "%ssetupw64.exe regvo32=%s" % (DEFAULT_DIR, DEFAULT_DIR))
+        self.assertEqual(started[0].text(0), '"%ssetupw64.exe" regvo32=%s' % (DEFAULT_DIR, DEFAULT_DIR))
         self.assertEqual(started[0].args[1], 5, "SW_SHOW")
         self.assertGreater(started[0].retval, 31, "WinExec failed")
         # It registered the input method from its own process.
@@ -130,7 +130,7 @@ class Outcome(FullScenario):
         regs = [c for c in self.result.calls_to("imm32.ImmInstallIMEW") if c.pid not in self.child_pids()]
         self.assertGreaterEqual(len(regs), 1, "the install registers the layout")
         self.assertEqual(regs[0].text(0).lower(), (SYSTEM_DIR + "\\vornhu4.ime").lower())
-        self.assertEqual(regs[0].text(1), LAYOUT_TEXT)
+        self.assertEqual(regs[0].text(1), LAYOUT_TEXT_BIG5 if self.info()["codepage"] == 950 else LAYOUT_TEXT)
 
 
 class Files(FullScenario):

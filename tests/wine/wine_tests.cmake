@@ -35,7 +35,8 @@ add_test(NAME wine.lib COMMAND ${Python3_EXECUTABLE} -B -m unittest -v test_wine
          WORKING_DIRECTORY ${VORN_WINE_DIR})
 set_tests_properties(wine.lib PROPERTIES LABELS wine TIMEOUT 60)
 
-set(VORN_WINE_BASIC silent:Silent admin:Admin register:Register register-default:RegisterDefault)
+set(VORN_WINE_BASIC silent:Silent admin:Admin register:Register register-default:RegisterDefault
+    planted:test_harden.PlantedProgram)
 set(VORN_WINE_FULL outcome:Outcome files:Files system:SystemFiles registry:Registry reinstall:Reinstall)
 
 foreach(variant win7-936 win7-950 win7-32 winxp)
@@ -50,7 +51,10 @@ foreach(variant win7-936 win7-950 win7-32 winxp)
     string(REPLACE ":" ";" pair "${pair}")
     list(GET pair 0 name)
     list(GET pair 1 class)
-    add_test(NAME wine.${variant}.${name} COMMAND ${VORN_WINE_RUN} --variant ${variant} test test_basic.${class})
+    if(NOT class MATCHES "\\.")
+      set(class test_basic.${class})
+    endif()
+    add_test(NAME wine.${variant}.${name} COMMAND ${VORN_WINE_RUN} --variant ${variant} test ${class})
     set_tests_properties(wine.${variant}.${name} PROPERTIES
       FIXTURES_REQUIRED wine_${variant} LABELS wine TIMEOUT 300 ENVIRONMENT "${VORN_WINE_ENV}")
   endforeach()
@@ -69,6 +73,11 @@ foreach(variant win7-936 win7-950 win7-32 winxp)
       ENVIRONMENT "${VORN_WINE_ENV}")
   endforeach()
 endforeach()
+
+# On the code-page-950 prefix: the layout entry the next install recognises.
+add_test(NAME wine.win7-950.traditional COMMAND ${VORN_WINE_RUN} --variant win7-950 test test_harden.TraditionalLayoutText)
+set_tests_properties(wine.win7-950.traditional PROPERTIES
+  FIXTURES_REQUIRED wine_win7-950 LABELS wine TIMEOUT 300 ENVIRONMENT "${VORN_WINE_ENV}")
 
 # The platform contract suite against Wine's Win32.
 add_test(NAME contract.wine COMMAND ${VORN_WINE_RUN} --variant win7-936 contract)

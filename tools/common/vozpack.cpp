@@ -79,11 +79,24 @@ bool PayloadOrderLess(const std::string& a, const std::string& b) {
     return a < b;  // names that differ only in case: a fixed order all the same
 }
 
-bool SameNameOnWindows(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); i++)
-        if (Fold((unsigned char)a[i]) != Fold((unsigned char)b[i])) return false;
-    return true;
+bool SameNameOnWindows(const std::string& a, const std::string& b) { return WindowsNameKey(a) == WindowsNameKey(b); }
+
+std::string WindowsNameKey(const std::string& gbkName) {
+    // Trailing dots and spaces are dropped by Windows; neither byte can be a
+    // GBK trail byte (those are 0x40 and above).
+    std::string name = gbkName;
+    while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.pop_back();
+    std::string key;
+    for (size_t i = 0; i < name.size(); i++) {
+        unsigned char c = (unsigned char)name[i];
+        if (c >= 0x81 && c <= 0xFE && i + 1 < name.size()) {
+            key += name[i];
+            key += name[++i];  // a trail byte is no letter
+        } else {
+            key += (char)((c >= 'a' && c <= 'z') ? c - 32 : c);
+        }
+    }
+    return key;
 }
 
 ExpandResult Expand(const unsigned char* compressed, size_t cbCompressed, size_t capacity, Bytes* out) {

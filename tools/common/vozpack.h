@@ -30,8 +30,11 @@ bool BuildArchive(const std::vector<PackMember>& members, bool legacy, Bytes* ou
 // The payload's stored order: by name without regard to ASCII letter case,
 // names with GBK bytes after all plain ASCII names.
 bool PayloadOrderLess(const std::string& a, const std::string& b);
-// Equal without regard to ASCII letter case (one file on Windows).
+// One file on Windows: equal without regard to ASCII letter case (GBK
+// characters as they are) and to trailing dots and spaces.
 bool SameNameOnWindows(const std::string& a, const std::string& b);
+// The form in which two names that are one file on Windows are equal.
+std::string WindowsNameKey(const std::string& gbkName);
 
 enum ExpandResult { kExpandOk, kExpandCorrupt, kExpandTruncated, kExpandTooLarge };
 // Expands one zlib stream as uncompress does into a buffer of `capacity`

@@ -1,0 +1,20 @@
+// RestoreUserData on an arbitrary "vornback.voz": nothing is written outside
+// the installation directory, and the work buffer and backup block are
+// released (the window's buffer stays the one allocation).
+#include <stdint.h>
+
+#include "fuzz/fuzz_machine.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > (1u << 20)) return 0;
+    FuzzMachine f;
+    f.OpenWithInstallDir(std::string());
+    CopyText(g_ctx.previousDir, sizeof(g_ctx.previousDir), kFuzzInstallDir);
+    f.m.AddFile(std::string(kFuzzInstallDir) + "vornback.voz", sim::Bytes(data, data + size));
+    size_t before = f.FilesOutside(kFuzzInstallDir);
+    size_t live = f.m.liveAllocations;
+    RestoreUserData();
+    FUZZ_CHECK(f.FilesOutside(kFuzzInstallDir) == before);
+    FUZZ_CHECK(f.m.liveAllocations == live);
+    return 0;
+}
