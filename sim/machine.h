@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/gui.h"
 #include "sim/winapi.h"
 
 namespace sim {
@@ -169,6 +170,7 @@ class Machine {
     bool dllDirectoryEmpty = false;   // SetDllDirectoryW(L"")
     std::vector<std::string> loadedDlls;
     std::vector<std::string> libraryNames;  // every name LoadLibraryA was given
+    GuiState gui;  // windows, messages, timers, device contexts, the display list
 
     // Texts of the message boxes as GBK (wide ones converted), in order.
     std::vector<std::string> BoxTexts() const;
