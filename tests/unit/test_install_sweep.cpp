@@ -1,8 +1,9 @@
-// The whole silent install over an earlier installation, once per failure
-// point of every file, registry, memory and process call: once, from that
-// call on (a full disk), and counting only the calls of one name.  Each run
-// ends; the exit code is not 0 unless the machine ends exactly as after an
-// undisturbed install; the earlier user data and its backup stay whole.
+// The whole install over an earlier installation, silent and through the
+// window, once per failure point of every file, registry, memory, window and
+// process call: once, from that call on (a full disk), and counting only the
+// calls of one name.  Each run ends; the silent exit code is not 0 unless
+// everything an undisturbed install leaves is in place; the user's own files
+// and backup archive stay whole; nothing stays allocated or open.
 #include <map>
 
 #include "archive_builder.h"
@@ -84,6 +85,31 @@ class InstallSweepTest : public SimTest {
         run.Entry("C:\\windows\\system32\\vornhu4.ime")->loaded = true;
     }
     void Install() { rc = SetupMain(nullptr, "setvosrf32", SW_SHOW); }
+
+    // The user's walk through the window: three clicks on the left button,
+    // the pause, the last page and its two clicks; a window still open at
+    // the end is closed by its close box, as the user would.
+    void Walk(sim::Machine& run) {
+        rc = SetupMain(nullptr, "", SW_SHOW);
+        HWND w = g_ctx.setupWindow;
+        for (int i = 0; i < 3 && w; i++) run.gui.Click(w, 90, 257), run.gui.Pump();
+        run.gui.FireTimers();
+        run.gui.Pump();
+        for (int i = 0; i < 2 && w; i++) run.gui.Click(w, 90, 257), run.gui.Pump();
+        if (w && run.gui.Find(w) && !run.gui.quitPosted) {
+            run.gui.PressCloseBox(w);
+            run.gui.Pump();
+        }
+        ClosePayload();
+    }
+    // Invariants of every run, whatever failed.
+    void ExpectWhole(sim::Machine& run) {
+        EXPECT_EQ(run.Read(kDir + "userck.txt"), "my own words");
+        EXPECT_EQ(run.Read(kDir + "vornback.voz"), backup);
+        EXPECT_EQ(run.liveAllocations, 0u);
+        EXPECT_EQ(run.OpenKeyCount(), 0u);
+        EXPECT_FALSE(run.redirectionDisabled);
+    }
 };
 
 TEST_F(InstallSweepTest, EveryFailurePointOfTheSilentInstall) {
@@ -105,11 +131,7 @@ TEST_F(InstallSweepTest, EveryFailurePointOfTheSilentInstall) {
                 EXPECT_TRUE(rc == kExitOk || rc == kExitStepFailed || rc == kExitImeLocked || rc == kExitNoPayload ||
                             rc == kExitNotAdministrator)
                     << "exit " << rc;
-                EXPECT_EQ(run.Read(kDir + "userck.txt"), "my own words");
-                EXPECT_EQ(run.Read(kDir + "vornback.voz"), backup);
-                EXPECT_EQ(run.liveAllocations, 0u);
-                EXPECT_EQ(run.OpenKeyCount(), 0u);
-                EXPECT_FALSE(run.redirectionDisabled);
+                ExpectWhole(run);
                 std::string missing = Missing(clean, Take(run), run);
                 if (rc == kExitOk) {
                     EXPECT_EQ(missing, "") << "exit 0";
@@ -121,6 +143,32 @@ TEST_F(InstallSweepTest, EveryFailurePointOfTheSilentInstall) {
             fault);
     }
     RecordProperty("failure_points", (int)points);
-    printf("whole-install sweep: %ld failure points\n", points);
+    printf("whole-install sweep, silent: %ld failure points\n", points);
+    sim::Use(&m);
+}
+
+TEST_F(InstallSweepTest, EveryFailurePointOfTheWalkThroughTheWindow) {
+    {
+        sim::Machine run;
+        Prepare(run);
+        Walk(run);
+        ASSERT_TRUE(run.gui.quitPosted);
+        ASSERT_TRUE(run.Exists("C:\\windows\\system32\\vornhu4.ime"));
+    }
+    long points = 0;
+    for (const FaultClass& fault : {FaultClass{false, ""}, FaultClass{true, ""}, FaultClass{false, "GlobalAlloc"}}) {
+        sim::Machine* current = nullptr;
+        points += 1 + SweepFaults([&](sim::Machine& run) { Prepare(run), current = &run; },
+                                  [](sim::Machine&) { return 0; }, [&] { Walk(*current); },
+                                  [&](sim::Machine& run, int, bool last) {
+                                      EXPECT_EQ(rc, 0);
+                                      ExpectWhole(run);
+                                      if (last) {
+                                          EXPECT_TRUE(run.gui.quitPosted);
+                                      }
+                                  },
+                                  fault);
+    }
+    printf("whole-install sweep, window: %ld failure points\n", points);
     sim::Use(&m);
 }

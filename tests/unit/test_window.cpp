@@ -127,7 +127,9 @@ TEST_F(WindowTest, GradientRowsOfBothVariants) {
     EXPECT_EQ(RowColour(common, 309), RGB(149, 254, 101));
     // Every pen made for a row is deleted again.
     for (auto& kv : m.gui.objects)
-        if (kv.second.kind == sim::kGdiPen) EXPECT_TRUE(kv.second.deleted);
+        if (kv.second.kind == sim::kGdiPen) {
+            EXPECT_TRUE(kv.second.deleted);
+        }
 }
 
 TEST_F(WindowTest, PagesDrawTheirTextsWideWhereAndHowTheyShould) {
@@ -271,7 +273,9 @@ TEST_F(WindowTest, WelcomePictureIsClampedToItselfAndTheLimit) {
     }
     // Bitmaps and memory contexts do not pile up.
     for (auto& kv : m.gui.objects)
-        if (kv.second.kind == sim::kGdiBitmap) EXPECT_TRUE(kv.second.deleted);
+        if (kv.second.kind == sim::kGdiBitmap) {
+            EXPECT_TRUE(kv.second.deleted);
+        }
     EXPECT_TRUE(m.gui.dcs.empty());
 }
 
