@@ -5,7 +5,7 @@ find_package(ZLIB REQUIRED)
 
 set(VORN_FUZZ_SAN -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-sanitize=vptr
     -fno-omit-frame-pointer -g)
-set(VORN_FUZZ_WARNINGS -Wall -Wextra -Wno-unused-parameter -Wno-missing-field-initializers)
+set(VORN_FUZZ_WARNINGS -Wall -Wextra)
 
 file(GLOB VORN_SIM_SOURCES CONFIGURE_DEPENDS sim/*.cpp)
 add_library(vornfuzzlib STATIC ${VORN_PRODUCT_SOURCES} ${VORN_SIM_SOURCES} tools/common/md5.cpp)

@@ -8,7 +8,7 @@ find_package(GTest REQUIRED)
 find_package(benchmark QUIET)
 find_package(Threads REQUIRED)
 
-set(VORN_WARNINGS -Wall -Wextra -Wno-unused-parameter -Wno-missing-field-initializers -Wno-format-truncation)
+set(VORN_WARNINGS -Wall -Wextra)
 
 
 file(GLOB VORN_SIM_SOURCES CONFIGURE_DEPENDS sim/*.cpp)

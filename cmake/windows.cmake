@@ -4,7 +4,7 @@ enable_language(RC)
 
 set(VORN_ZLIB ${CMAKE_FIND_ROOT_PATH}/lib/libz.a)
 set(VORN_WIN_LIBS ${VORN_ZLIB} user32 gdi32 advapi32 imm32 shell32 kernel32)
-set(VORN_WIN_CFLAGS ${VORN_CHARSET_FLAGS} -Wall -Wno-unused-parameter -Wno-format-truncation
+set(VORN_WIN_CFLAGS ${VORN_CHARSET_FLAGS} -Wall -Wextra
     -fno-exceptions -fno-rtti -Os)
 set(VORN_WIN_LDFLAGS -static -static-libgcc -static-libstdc++ -mwindows -s)
 
@@ -73,13 +73,14 @@ if(VORN_TARGET STREQUAL "win64")
 
   # The platform contract suite, run under Wine.
   set(VORN_CONTRACT_RC ${CMAKE_BINARY_DIR}/contract64.rc)
-  file(GENERATE OUTPUT ${VORN_CONTRACT_RC} CONTENT "PLANTDLL RCDATA \"$<TARGET_FILE:vornplant>\"\n")
-  set_source_files_properties(${VORN_CONTRACT_RC} PROPERTIES OBJECT_DEPENDS $<TARGET_FILE:vornplant>)
+  set(VORN_PLANT_DLL ${CMAKE_BINARY_DIR}/vornplant.dll)
+  file(WRITE ${VORN_CONTRACT_RC} "PLANTDLL RCDATA \"${VORN_PLANT_DLL}\"\n")
+  set_source_files_properties(${VORN_CONTRACT_RC} PROPERTIES OBJECT_DEPENDS ${VORN_PLANT_DLL})
   file(GLOB VORN_CONTRACT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/contract/*.cpp)
   add_executable(contract64 ${VORN_CONTRACT_TESTS} ${VORN_CONTRACT_RC})
   add_dependencies(contract64 vornplant)
   target_include_directories(contract64 PRIVATE ${CMAKE_SOURCE_DIR})
-  target_compile_options(contract64 PRIVATE ${VORN_CHARSET_FLAGS} -Wall -Wno-unused-parameter)
+  target_compile_options(contract64 PRIVATE ${VORN_CHARSET_FLAGS} -Wall -Wextra)
   target_link_options(contract64 PRIVATE -static -static-libgcc -static-libstdc++)
   target_link_libraries(contract64 PRIVATE ${VORN_WIN_LIBS})
 else()

@@ -12,7 +12,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > (1u << 20)) return 0;
     FuzzMachine f;
-    f.OpenWithInstallDir(std::string());
+    f.OpenWithInstallDir();
     size_t before = f.FilesOutside(kFuzzInstallDir);
     std::vector<BYTE> archive(data, data + size);
     ExtractArchive(archive.data(), (DWORD)size, g_ctx.workBuffer);

@@ -33,9 +33,9 @@ struct FuzzMachine {
     }
     ~FuzzMachine() { ClosePayload(); }
 
-    // The install directory made and set, and the payload resource (a tiny
-    // valid archive unless given) opened with its 2 MiB work buffer.
-    void OpenWithInstallDir(const std::string& resource) {
+    // The install directory made and set, and a payload resource (its bytes
+    // do not matter here) opened with its 2 MiB work buffer.
+    void OpenWithInstallDir(const std::string& resource = "V0") {
         m.AddDir(kFuzzInstallDir);
         CopyText(g_ctx.installDir, sizeof(g_ctx.installDir), kFuzzInstallDir);
         m.resources.push_back({"VOZ", "TAVKVOZ", 2052, sim::ToBytes(resource)});

@@ -8,7 +8,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > (1u << 20)) return 0;
     FuzzMachine f;
-    f.OpenWithInstallDir(std::string());
+    f.OpenWithInstallDir();
     CopyText(g_ctx.previousDir, sizeof(g_ctx.previousDir), kFuzzInstallDir);
     f.m.AddFile(std::string(kFuzzInstallDir) + "vornback.voz", sim::Bytes(data, data + size));
     size_t before = f.FilesOutside(kFuzzInstallDir);

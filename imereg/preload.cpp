@@ -9,7 +9,8 @@
 
 PreloadState g_preload;
 
-enum { kValueNameBytes = 8, kReadBytes = 200, kShortDescBytes = 12 };
+// Value names hold any int ("-2147483648" and the terminator).
+enum { kValueNameBytes = 12, kReadBytes = 200, kShortDescBytes = 12 };
 
 bool IsNtFamily(void) { return (GetVersion() & 0x80000000u) == 0; }
 

@@ -156,8 +156,9 @@ DWORD SetEntriesInAclA(ULONG count, PEXPLICIT_ACCESS_A entries, PACL oldAcl, PAC
     return ERROR_SUCCESS;
 }
 
-DWORD SetNamedSecurityInfoA(LPSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner, PSID group,
-                            PACL dacl, PACL sacl) {
+// Owner, group and SACL are not simulated: only the DACL is kept.
+DWORD SetNamedSecurityInfoA(LPSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID, PSID, PACL dacl,
+                            PACL) {
     Machine& m = Current();
     if (type != SE_FILE_OBJECT) return ERROR_INVALID_PARAMETER;
     if (m.Fault("SetNamedSecurityInfoA")) return ERROR_ACCESS_DENIED;

@@ -209,7 +209,7 @@ CONTRACT_TEST(test_FindFirstFileA) {
     ok(MakeFile("f1.txt", "1", 1) && MakeFile("f2.voh", "2", 1), "create");
     ok(CreateDirectoryA(contract::Path("dir"), NULL), "mkdir");
     char pattern[MAX_PATH];
-    snprintf(pattern, sizeof(pattern), "%s\\*.*", contract::g_dir);
+    ok(snprintf(pattern, sizeof(pattern), "%s\\*.*", contract::g_dir) < (int)sizeof(pattern), "pattern");
     WIN32_FIND_DATAA data;
     HANDLE find = FindFirstFileA(pattern, &data);
     ok(find != INVALID_HANDLE_VALUE, "FindFirstFileA");
@@ -228,7 +228,7 @@ CONTRACT_TEST(test_FindFirstFileA) {
     }
     ok(dots == 2 && files == 2 && dirs == 1, "dots %d files %d dirs %d", dots, files, dirs);
 
-    snprintf(pattern, sizeof(pattern), "%s\\nodir\\*.*", contract::g_dir);
+    ok(snprintf(pattern, sizeof(pattern), "%s\\nodir\\*.*", contract::g_dir) < (int)sizeof(pattern), "pattern");
     SetLastError(0xdeadbeef);
     find = FindFirstFileA(pattern, &data);
     ok(find == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PATH_NOT_FOUND, "missing directory: error %lu",

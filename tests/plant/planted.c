@@ -11,6 +11,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
         CloseHandle(f);
     }
     (void)instance;
+    (void)commandLine;
     (void)previous;
     (void)show;
     return 0;
