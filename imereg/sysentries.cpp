@@ -24,12 +24,19 @@ static void WriteWideText(HKEY key, LPCWSTR name, LPCWSTR text) {
 }
 
 // Opens `parentPath` of HKEY_LOCAL_MACHINE for reading and creates or opens
-// `name` below it with full access; false (nothing left open) on failure.
+// `name` below it with full access; false (nothing left open) on failure,
+// which is noted unless the parent is simply not there (a system without a
+// browser has no user-agent key to tag).
 static bool OpenMachineEntry(LPCSTR parentPath, LPCSTR name, HKEY* parent, HKEY* key) {
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, parentPath, 0, KEY_READ, parent) != ERROR_SUCCESS) return false;
+    LSTATUS status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, parentPath, 0, KEY_READ, parent);
+    if (status != ERROR_SUCCESS) {
+        if (status != ERROR_FILE_NOT_FOUND) NoteFailure();
+        return false;
+    }
     if (RegCreateKeyExA(*parent, name, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, NULL, key, NULL) !=
         ERROR_SUCCESS) {
         RegCloseKey(*parent);
+        NoteFailure();
         return false;
     }
     return true;
@@ -65,10 +72,7 @@ void WriteUninstallEntry(void) {
 void WriteAutoStartEntry(LPCSTR command) {
     HKEY parent, run;
     if (!command) return;
-    if (!OpenMachineEntry(KEY_CURRENT_VERSION, KEY_RUN, &parent, &run)) {
-        NoteFailure();
-        return;
-    }
+    if (!OpenMachineEntry(KEY_CURRENT_VERSION, KEY_RUN, &parent, &run)) return;
     RegDeleteValueA(run, VALUE_AUTOSTART);
     if (WriteRegText(run, VALUE_AUTOSTART, command) != ERROR_SUCCESS) NoteFailure();
     RegCloseKey(run);
@@ -77,10 +81,7 @@ void WriteAutoStartEntry(LPCSTR command) {
 
 void WriteBrowserTag(void) {
     HKEY parent, platform;
-    if (!OpenMachineEntry(KEY_USER_AGENT, KEY_POST_PLATFORM, &parent, &platform)) {
-        NoteFailure();
-        return;
-    }
+    if (!OpenMachineEntry(KEY_USER_AGENT, KEY_POST_PLATFORM, &parent, &platform)) return;
     // Earlier versions: tavk6300 … tavk6800, then tavk7000 … tavk7900.
     char token[] = BROWSER_TOKEN_OLDEST;
     for (char minor = '3'; minor <= '8'; minor++) {

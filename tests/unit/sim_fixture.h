@@ -53,6 +53,7 @@ long SweepFaults(Prepare prepare, Snapshot snapshot, Op op, Check check, const F
         probe.failOnly = fault.only;
         op();
         total = probe.callCount;
+        ClosePayload();  // what the window or the entry would release
     }
     if (fault.only.empty()) {
         EXPECT_GT(total, 0);
@@ -69,6 +70,7 @@ long SweepFaults(Prepare prepare, Snapshot snapshot, Op op, Check check, const F
         op();
         SCOPED_TRACE(fault.Describe() + " " + std::to_string(n) + " (" + run.failedCall + ")");
         check(run, before, n == total + 1);
+        ClosePayload();
     }
     return total;
 }

@@ -96,6 +96,7 @@ TEST_F(WindowTest, TitleFollowsBitnessAndCodePage) {
     m.Make32Bit();
     Start();
     EXPECT_EQ(m.gui.Find(g_ctx.setupWindow)->title, u"智能砚舟系统安装32");
+    ClosePayload();  // before the context is reset: it holds the work buffer
 
     sim::Machine tw;
     sim::Use(&tw);
