@@ -77,7 +77,7 @@ class Prefix:
 
     # -- environment
 
-    def env(self, locale=None, debug="-all"):
+    def env(self, locale=None, debug="-all", display=None):
         env = {k: v for k, v in os.environ.items()
                if not k.startswith("WINE") and k not in ("DISPLAY", "WAYLAND_DISPLAY", "LANG", "LANGUAGE")
                and not k.startswith("LC_")}
@@ -90,6 +90,9 @@ class Prefix:
             "WINEDLLOVERRIDES": "mscoree=;mshtml=;winemenubuilder.exe=d",
             "LC_ALL": locale or self.info["locale"],
         })
+        # Without a display Wine makes no windows and message boxes return at once.
+        if display:
+            env["DISPLAY"] = display
         if self.user:
             env["HOME"] = os.path.dirname(self.path)
             env["USER"] = env["LOGNAME"] = self.user
@@ -308,6 +311,26 @@ class Prefix:
         with `args`, each passed as its own argv entry; Wine joins them with
         single spaces and quotes only those holding a space.  Returns a
         RunResult once every process of the prefix has ended (`wait`)."""
+        exe, stem = self._prepare_run(exe, name)
+        started = time.monotonic()
+        with open(stem + ".out", "wb") as out, open(stem + ".trace", "wb") as err:
+            proc = self._wine([exe] + list(args), timeout, locale=locale,
+                              debug="+pid,+relay" if relay else "-all", stdout=out, stderr=err)
+        if wait:
+            self.wait_server()
+        return self._result(exe, args, proc.returncode, stem, time.monotonic() - started)
+
+    def start(self, exe, args=(), display=None, locale=None, timeout=300, name=None):
+        """Starts `exe` as run() does (relay trace on), in the background, on
+        X `display`; the Started handle waits for it or kills it."""
+        exe, stem = self._prepare_run(exe, name)
+        cmd = _timeout_cmd(timeout) + [WINE64, exe] + list(args)
+        with open(stem + ".out", "wb") as out, open(stem + ".trace", "wb") as err:
+            proc = subprocess.Popen(cmd, env=self.env(locale, "+pid,+relay", display), stdin=subprocess.DEVNULL,
+                                    stdout=out, stderr=err, start_new_session=True, **self._as_user())
+        return Started(self, exe, list(args), proc, stem, timeout)
+
+    def _prepare_run(self, exe, name):
         if os.path.isabs(exe) and os.path.exists(exe):
             target = os.path.join(self.drive_dir("c"), os.path.basename(exe))
             shutil.copy2(exe, target)
@@ -315,23 +338,59 @@ class Prefix:
         logdir = os.path.join(self.path, "vorn-runs")
         os.makedirs(logdir, exist_ok=True)
         number = 1 + len({f.split("-", 1)[0] for f in os.listdir(logdir)})
-        stem = os.path.join(logdir, "%02d-%s" % (number, name or "run"))
-        started = time.monotonic()
-        with open(stem + ".out", "wb") as out, open(stem + ".trace", "wb") as err:
-            proc = self._wine([exe] + list(args), timeout, locale=locale,
-                              debug="+pid,+relay" if relay else "-all", stdout=out, stderr=err)
-        if wait:
-            self.wait_server()
-        elapsed = time.monotonic() - started
+        return exe, os.path.join(logdir, "%02d-%s" % (number, name or "run"))
+
+    def _result(self, exe, args, exit_code, stem, elapsed):
         with open(stem + ".trace", "rb") as f:
             trace = f.read().decode("latin-1")
         with open(stem + ".out", "rb") as f:
             stdout = f.read().decode("utf-8", "replace")
-        result = RunResult(exe, list(args), proc.returncode, trace, stdout, elapsed,
+        result = RunResult(exe, list(args), exit_code, trace, stdout, elapsed,
                            codepage=VARIANTS.get(self.variant, {}).get("codepage", 936))
         result.saved_path = stem + ".json"
         result.save(result.saved_path)
         return result
+
+
+class Started:
+    """A program started in the background by Prefix.start()."""
+
+    def __init__(self, prefix, exe, args, proc, stem, limit):
+        self.prefix, self.exe, self.args, self.proc, self.stem = prefix, exe, args, proc, stem
+        self.limit = limit  # seconds `timeout` gives it
+        self.started = time.monotonic()
+        self.trace_path = stem + ".trace"
+
+    def calls(self):
+        """The relayed calls so far (a call still running has no retval)."""
+        with open(self.trace_path, "rb") as f:
+            return parse_relay(f.read().decode("latin-1"), self.prefix.info["codepage"])
+
+    def running(self):
+        return self.proc.poll() is None
+
+    def wait(self, timeout):
+        """The RunResult once the program and every other process of the
+        prefix have ended; kills them all and raises Timeout after `timeout`."""
+        try:
+            code = self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.kill()
+            raise Timeout("%s: no end after %d s" % (self.exe, timeout))
+        if code == 124 and time.monotonic() - self.started >= self.limit - 1:
+            self.kill()
+            raise Timeout("%s: stopped by timeout after %d s" % (self.exe, self.limit))
+        self.prefix.wait_server()
+        return self.prefix._result(self.exe, self.args, code, self.stem, time.monotonic() - self.started)
+
+    def kill(self):
+        if self.proc.poll() is None:
+            try:
+                os.killpg(self.proc.pid, 9)
+            except ProcessLookupError:
+                pass
+            self.proc.wait()
+        self.prefix.kill_server()
 
 
 def _reg_escape(text):
