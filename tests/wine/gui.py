@@ -15,14 +15,13 @@ import select
 import signal
 import struct
 import subprocess
+import threading
 import time
 import zlib
 
 import winelib
 
-# Big enough that a message box moved to the top-left corner does not cover
-# the centred setup window.
-SCREEN = "1600x1200x24"
+SCREEN = "1024x768x24"
 
 # Client size of the 400 x 310 window (caption and borders drawn by nobody).
 CLIENT_WIDTH, CLIENT_HEIGHT = 394, 285
@@ -119,8 +118,23 @@ class Session:
         return self.started.wait(timeout)
 
     def close(self):
+        self.release()
         if self.started:
             self.started.kill()
+
+    def hold_behind_boxes(self):
+        """From now until release(), while a program that the started one
+        started (say the registration program) shows a message box, the
+        started program itself is stopped (SIGSTOP).  WinExec returns once
+        the new program shows its box, so without this the setup paints a
+        page that lasts 1.6 s behind a box that covers it."""
+        self._hold = _Hold(self)
+        self._hold.start()
+
+    def release(self):
+        hold, self._hold = getattr(self, "_hold", None), None
+        if hold:
+            hold.finish()
 
     # -- X
 
@@ -182,16 +196,18 @@ class Session:
         self.xdotool("mousemove", "--window", window.id, 1, 1)
         self.xdotool("key", keysym)
 
-    def move(self, window, x, y):
-        self.xdotool("windowmove", window.id, x, y)
-
-    def screenshot(self, window, path):
-        """A PNG of the window's pixels (8-bit RGB)."""
+    def screenshot(self, window, path, decode=True):
+        """A PNG of the window's pixels (8-bit RGB, unfiltered rows: quick
+        to decode); the decoded Image, or the file's bytes."""
         os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
-        proc = subprocess.run(["import", "-window", window.id, "PNG24:" + path], env=self._x_env(),
-                              stdin=subprocess.DEVNULL, capture_output=True, timeout=30)
+        proc = subprocess.run(["import", "-window", window.id, "-define", "png:compression-filter=0",
+                               "PNG24:" + path], env=self._x_env(), stdin=subprocess.DEVNULL, capture_output=True,
+                              timeout=30)
         if proc.returncode != 0:
             raise GuiError("import failed for %s: %s" % (window, proc.stderr.decode("utf-8", "replace")))
+        if not decode:
+            with open(path, "rb") as f:
+                return f.read()
         return Image.load(path)
 
     def settled_screenshot(self, window, path, differs_from=None, timeout=20):
@@ -200,14 +216,15 @@ class Session:
         deadline = time.monotonic() + timeout
         last = None
         while True:
-            shot = self.screenshot(window, path)
-            if last is not None and shot.pixels == last.pixels and (
-                    differs_from is None or shot.pixels != differs_from.pixels):
-                return shot
+            shot = self.screenshot(window, path, decode=False)
+            if shot == last:
+                image = Image.decode_png(shot)
+                if differs_from is None or image.pixels != differs_from.pixels:
+                    return image
             if time.monotonic() > deadline:
                 raise GuiError("the picture of %s did not settle within %d s (%s)" % (window, timeout, path))
             last = shot
-            time.sleep(0.4)
+            time.sleep(0.15)
 
     # -- message boxes
 
@@ -241,9 +258,12 @@ class Session:
         return shown
 
     def answer(self, box, window, how="ok"):
-        """OK and Yes are the default button (Return); No is its mnemonic."""
+        """OK and Yes are the default button (Return); No is its mnemonic.
+        A click into the box first makes it the active window: keys go to
+        the active window, and that may be the setup window."""
         keysym = {"ok": "Return", "yes": "Return", "no": "n"}[how]
         before = len([c for c in self.started.calls() if c.retval is not None])
+        self.click(window, 3, 3)
         self.key(window, keysym)
         deadline = time.monotonic() + 15
         while len([c for c in self.started.calls() if c.retval is not None]) == before:
@@ -251,6 +271,68 @@ class Session:
                 raise GuiError("%r did not close after %s" % (box, keysym))
             time.sleep(0.2)
         self.answered.append((box, how))
+
+
+class _Hold(threading.Thread):
+    def __init__(self, session):
+        super().__init__(daemon=True)
+        self.session = session
+        self.stopped = []  # pids
+        self.done = threading.Event()
+
+    def run(self):
+        started = self.session.started
+        program = started.exe.replace("\\", "/").split("/")[-1].lower()
+        while not self.done.is_set():
+            calls = started.calls()
+            # The started program is the one that calls WinExec.
+            own = {c.pid for c in calls if c.func.lower() == "kernel32.winexec"}
+            foreign = [c for c in calls if c.func in ("user32.MessageBoxW", "user32.MessageBoxA")
+                       and c.retval is None and own and c.pid not in own]
+            if foreign and not self.stopped:
+                for pid in _prefix_processes(self.session.prefix.path, program):
+                    os.kill(pid, signal.SIGSTOP)
+                    self.stopped.append(pid)
+            elif not foreign and self.stopped:
+                self._resume()
+            self.done.wait(0.02)
+
+    def _resume(self):
+        for pid in self.stopped:
+            try:
+                os.kill(pid, signal.SIGCONT)
+            except ProcessLookupError:
+                pass
+        self.stopped = []
+
+    def finish(self):
+        self.done.set()
+        self.join(5)
+        self._resume()
+
+
+def _prefix_processes(prefix, program):
+    """Pids of the processes of WINEPREFIX `prefix` whose command line holds
+    `program` (lower case)."""
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/cmdline" % entry, "rb") as f:
+                cmdline = f.read().decode("utf-8", "replace").lower()
+            if program not in cmdline:
+                continue
+            with open("/proc/%s/comm" % entry) as f:
+                if f.read().strip() == "timeout":
+                    continue
+            with open("/proc/%s/environ" % entry, "rb") as f:
+                env = f.read().split(b"\0")
+        except OSError:
+            continue
+        if ("WINEPREFIX=" + prefix).encode() in env:
+            found.append(int(entry))
+    return found
 
 
 def _regex_text(text):

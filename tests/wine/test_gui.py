@@ -27,7 +27,8 @@ MSG_DONE = "安装完毕，如不能使用，请重新启动计算机！"
 LEFT_BUTTON = (90, 257)
 RIGHT_BUTTON = (310, 257)
 ADDRESS_FIELD = (245, 205)
-ADDRESS = "http://www.example.edu.cn/news"
+# Short enough for the field's 230 pixels: the field does not scroll.
+ADDRESS = "www.example.edu.cn"
 
 PAGES = ("welcome", "options", "install-path", "progress", "last")
 
@@ -70,12 +71,13 @@ def walk(prefix, display, shots, address=ADDRESS, timeout=240):
     step = "start"
 
     def clear_boxes(keep=None):
-        """Moves every open message box off the setup window and answers it
-        with its default button, except one that says `keep`."""
+        """Answers every open message box with its default button, except
+        one that says `keep`.  (Moving a box aside with X calls would leave
+        Wine thinking it still covers the window: the page behind it would
+        stay unpainted.)"""
         for box, box_window in session.shown_boxes():
             if keep and box.says(keep):
                 continue
-            session.move(box_window, 0, 0)
             session.answer(box, box_window, "ok")
             record["answered"].append([box.title, box.text])
 
@@ -92,6 +94,9 @@ def walk(prefix, display, shots, address=ADDRESS, timeout=240):
             clear_boxes()
             shot = session.settled_screenshot(window, shot_path(shots, name), differs_from=differs_from,
                                               timeout=max(5, until - time.monotonic()))
+            # A box that came up meanwhile may cover part of the page.
+            if session.open_boxes():
+                continue
             if wanted is None or wanted(shot):
                 record["shots"][name] = shot_path(shots, name)
                 record["steps"].append(name)
@@ -120,11 +125,15 @@ def walk(prefix, display, shots, address=ADDRESS, timeout=240):
         page("install-path", differs_from=options)
 
         step = "the install after the third 确 定 安 装"
+        # The registration program's message would cover the progress page,
+        # which is shown for 1.6 s only.
+        session.hold_behind_boxes()
         session.click(window, *LEFT_BUTTON)
         if info["major"] >= 6 and info["wow64"]:
             page("progress", wanted=lambda shot: not has_buttons(shot), within=timeout)
             step = "the last page after the timer"
             page("last", wanted=has_buttons)
+            session.release()
             step = "two clicks on 确 定 退 出"
             session.click(window, *LEFT_BUTTON)
             time.sleep(0.5)
@@ -224,8 +233,11 @@ class Pages(WalkScenario):
         def common(y):
             return (150 * y // 310, 255 * y // 310, 250 - 150 * y // 310)
         self.assertEqual([common(y) for y in (0, 100, 200)], [(0, 0, 250), (48, 82, 202), (96, 164, 154)])
+        # x 5 is left of every text and frame; at x 390 the headings' shadows
+        # can reach the edge (rows 20 to 70).
         for page in ("options", "install-path"):
-            self.assertRows(self.shot(page), (5, 390), (0, 50, 100, 150, 200, 240, 284), common)
+            self.assertRows(self.shot(page), (5,), (0, 50, 100, 150, 200, 240, 284), common)
+            self.assertRows(self.shot(page), (390,), (0, 100, 200, 240, 284), common)
 
     def test_welcome_picture_is_the_top_of_tavk1(self):
         members = {m.name: m.data for m in winelib.read_voz(open(CONFIG["payload"], "rb").read())}

@@ -15,6 +15,7 @@ import pwd
 import re
 import shutil
 import subprocess
+import threading
 import time
 import zlib
 
@@ -360,11 +361,20 @@ class Started:
         self.limit = limit  # seconds `timeout` gives it
         self.started = time.monotonic()
         self.trace_path = stem + ".trace"
+        self._parser = RelayParser(prefix.info["codepage"])
+        self._read = 0
+        self._lock = threading.Lock()
 
     def calls(self):
         """The relayed calls so far (a call still running has no retval)."""
-        with open(self.trace_path, "rb") as f:
-            return parse_relay(f.read().decode("latin-1"), self.prefix.info["codepage"])
+        with self._lock:
+            with open(self.trace_path, "rb") as f:
+                f.seek(self._read)
+                chunk = f.read()
+            end = chunk.rfind(b"\n") + 1  # a line still being written waits
+            self._read += end
+            self._parser.feed(chunk[:end].decode("latin-1").splitlines())
+            return list(self._parser.calls)
 
     def running(self):
         return self.proc.poll() is None
@@ -529,28 +539,39 @@ def decode_wine_string(body, wide, codepage=936, cut=False):
 
 def parse_relay(trace, codepage=936):
     """The relayed calls of a trace, in order, with their return values."""
-    calls = []
-    open_calls = {}
-    for line in trace.splitlines():
-        m = _CALL_RE.match(line)
-        if m:
-            pid, tid, dll, fn, argtext = m.groups()
-            try:
-                args = _parse_args(argtext, codepage)
-            except ValueError:
-                # Kept, without arguments: a check on it then fails visibly.
-                args = [("?", argtext, False)]
-            call = Call(pid, tid, "%s.%s" % (dll.lower(), fn), args)
-            calls.append(call)
-            open_calls.setdefault((pid, tid, call.func), []).append(call)
-            continue
-        m = _RET_RE.match(line)
-        if m:
-            pid, tid, dll, fn, retval = m.groups()
-            stack = open_calls.get((pid, tid, "%s.%s" % (dll.lower(), fn)))
-            if stack:
-                stack.pop().retval = int(retval, 16)
-    return calls
+    parser = RelayParser(codepage)
+    parser.feed(trace.splitlines())
+    return parser.calls
+
+
+class RelayParser:
+    """Reads a relay trace line by line, as it grows."""
+
+    def __init__(self, codepage=936):
+        self.codepage = codepage
+        self.calls = []
+        self.open_calls = {}
+
+    def feed(self, lines):
+        for line in lines:
+            m = _CALL_RE.match(line)
+            if m:
+                pid, tid, dll, fn, argtext = m.groups()
+                try:
+                    args = _parse_args(argtext, self.codepage)
+                except ValueError:
+                    # Kept, without arguments: a check on it then fails visibly.
+                    args = [("?", argtext, False)]
+                call = Call(pid, tid, "%s.%s" % (dll.lower(), fn), args)
+                self.calls.append(call)
+                self.open_calls.setdefault((pid, tid, call.func), []).append(call)
+                continue
+            m = _RET_RE.match(line)
+            if m:
+                pid, tid, dll, fn, retval = m.groups()
+                stack = self.open_calls.get((pid, tid, "%s.%s" % (dll.lower(), fn)))
+                if stack:
+                    stack.pop().retval = int(retval, 16)
 
 
 # Complaints of Wine's own services that every run without a display makes.
