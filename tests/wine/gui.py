@@ -257,20 +257,26 @@ class Session:
                 shown.append((box, windows[0]))
         return shown
 
-    def answer(self, box, window, how="ok"):
+    def answer(self, box, window, how="ok", timeout=30):
         """OK and Yes are the default button (Return); No is its mnemonic.
         A click into the box first makes it the active window: keys go to
-        the active window, and that may be the setup window."""
+        the active window, and that may be the setup window.  A box that
+        has just appeared may not take input yet: tried again until it
+        closes."""
         keysym = {"ok": "Return", "yes": "Return", "no": "n"}[how]
-        before = len([c for c in self.started.calls() if c.retval is not None])
-        self.click(window, 3, 3)
-        self.key(window, keysym)
-        deadline = time.monotonic() + 15
-        while len([c for c in self.started.calls() if c.retval is not None]) == before:
+        answered = len([c for c in self.started.calls() if c.retval is not None])
+        deadline = time.monotonic() + timeout
+        while True:
+            self.click(window, 3, 3)
+            self.key(window, keysym)
+            tried = time.monotonic()
+            while time.monotonic() - tried < 3:
+                if len([c for c in self.started.calls() if c.retval is not None]) > answered:
+                    self.answered.append((box, how))
+                    return
+                time.sleep(0.1)
             if time.monotonic() > deadline:
                 raise GuiError("%r did not close after %s" % (box, keysym))
-            time.sleep(0.2)
-        self.answered.append((box, how))
 
 
 class _Hold(threading.Thread):
