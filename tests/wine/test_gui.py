@@ -15,7 +15,7 @@ import unittest
 import gui
 import test_full
 import winelib
-from scenario import (CONFIG, DEFAULT_DIR, HKLM_POST_PLATFORM, MSG_REGISTERED, TITLE_VORN, Scenario, Snapshot,
+from scenario import (CONFIG, DEFAULT_DIR, HKLM_POST_PLATFORM, TITLE_VORN, Scenario, Snapshot,
                       fresh_clone, variant_dir)
 
 TITLE_SETUP32 = "智能砚舟系统安装32"
