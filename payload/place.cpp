@@ -103,7 +103,7 @@ void PatchVersionText(LPCSTR path) {
     if (file == HFILE_ERROR) return;
     UINT written = _lwrite(file, (LPCSTR)data, n);
     _lclose(file);
-    if (written == n) LogFileWritten(BaseName(path), path, n);
+    if (written == n) LogEvent(LOG_VERSION_PATCHED, path, (unsigned long)n);
 }
 
 // Copies within the installation directory; failures pass silently.
