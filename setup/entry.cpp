@@ -221,6 +221,7 @@ int SetupMain(HINSTANCE instance, LPCSTR commandLine, int showCommand) {
     ResolveInstallDirectory();
     LogStart(commandLine);
 
+    LogEvent(LOG_RIGHTS_CHECK);
     if (AdministratorCheck()) {
         LogEvent(LOG_RIGHTS_MISSING);
         ShowMessageW(MSG_NEED_ADMIN_W, TITLE_VORN_W, MB_OK);

@@ -55,6 +55,7 @@
 #define LOG_BITS_64 "64-bit"
 #define LOG_BITS_32 "32-bit"
 #define LOG_QUIET "quiet: message boxes are not shown; each takes its default answer"
+#define LOG_RIGHTS_CHECK "administrator rights check (Vista and later: a probe written to the path record and read back)"
 #define LOG_RIGHTS_MISSING "administrator rights are missing"
 #define LOG_MODE_SILENT "silent install"
 #define LOG_MODE_REGISTER "64-bit registration of the input method in %s"
