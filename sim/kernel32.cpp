@@ -788,22 +788,6 @@ BOOL SetEnvironmentVariableA(LPCSTR name, LPCSTR value) {
     return TRUE;
 }
 
-// CP_ACP follows the machine's ANSI code page (936 GBK, 950 Big5).
-int MultiByteToWideChar(UINT codePage, DWORD, LPCSTR text, int cbText, LPWSTR out, int cchOut) {
-    Machine& m = Current();
-    if (!text || cchOut < 0) return Fail(ERROR_INVALID_PARAMETER), 0;
-    UINT cp = codePage == CP_ACP ? m.ansiCodePage : codePage;
-    const char* charset = cp == 950 ? "BIG5" : cp == CP_UTF8 ? "UTF-8" : cp == 936 ? "GBK" : "CP1252";
-    std::string in = cbText < 0 ? std::string(text, strlen(text) + 1) : std::string(text, (size_t)cbText);
-    std::u16string w;
-    std::string le = sim::Iconv("UTF-16LE", charset, in);
-    for (size_t i = 0; i + 1 < le.size(); i += 2) w.push_back((char16_t)((unsigned char)le[i] | ((unsigned char)le[i + 1] << 8)));
-    if (cchOut == 0) return (int)w.size();
-    if ((int)w.size() > cchOut) return Fail(ERROR_INSUFFICIENT_BUFFER), 0;
-    for (size_t i = 0; i < w.size(); i++) out[i] = w[i];
-    m.lastError = 0;
-    return (int)w.size();
-}
 DWORD GetTickCount(void) { return Current().tickCount; }
 
 BOOL SHGetSpecialFolderPathA(HWND, LPSTR path, int folder, BOOL) {

@@ -217,9 +217,6 @@ BOOL GetVersionExA(LPOSVERSIONINFOA info);
 DWORD GetVersion(void);
 UINT GetOEMCP(void);
 UINT GetACP(void);
-#define CP_ACP 0
-#define CP_UTF8 65001
-int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int cbText, LPWSTR out, int cchOut);
 
 // Modules, resources, memory, processes
 #define MAKEINTRESOURCEA(i) ((LPSTR)(ULONG_PTR)(WORD)(i))
