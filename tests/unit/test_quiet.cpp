@@ -1,5 +1,6 @@
 // Unattended installs: the quiet word, the log, and the hand-over of both to
 // the 64-bit registration program.
+#include <algorithm>
 #include <functional>
 
 #include "archive_builder.h"
