@@ -133,7 +133,7 @@ static void Finish(HWND window, WPARAM wParam, LPARAM lParam) {
     bool restartNow = g_ctx.oldImeInUse == 1;
     // The install report (ReportInstallResult) goes first; the end message
     // only when it had nothing to say.
-    MessageBoxW(NULL, restartNow ? MSG_DONE_RESTART_NOW_W : MSG_DONE_W, TITLE_BOX_W, MB_OK);
+    ShowMessageW(restartNow ? MSG_DONE_RESTART_NOW_W : MSG_DONE_W, TITLE_BOX_W, MB_OK);
     PostMessageA(window, WM_DESTROY, wParam, lParam);
 }
 
@@ -199,6 +199,9 @@ static void OnClick(HWND window, WPARAM wParam, LPARAM lParam) {
     else
         OnLeftButton(window, wParam, lParam);
     EnableWindow(window, TRUE);
+    // An ownerless message box that closed meanwhile handed the activation to
+    // some other program's window, since this one was disabled.
+    SetForegroundWindow(window);
     g_win.busy = false;
     if (g_destroyWhenIdle) PostMessageA(window, WM_DESTROY, 0, 0);
 }
