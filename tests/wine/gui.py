@@ -32,7 +32,9 @@ class GuiError(winelib.WineError):
 
 
 class Display:
-    """An Xvfb server on a display number it picks itself (-displayfd)."""
+    """An Xvfb server on a display number it picks itself (-displayfd).  It
+    stays in the test's process group, so that ctest's kill on a timeout
+    ends it too."""
 
     def __init__(self, log_path=None, screen=SCREEN):
         self.name = None
@@ -53,8 +55,7 @@ class Display:
         try:
             self.proc = subprocess.Popen(
                 ["Xvfb", "-displayfd", str(write_end), "-screen", "0", self.screen, "-nolisten", "tcp",
-                 "-noreset"], pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=log, stderr=log,
-                start_new_session=True)
+                 "-noreset"], pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=log, stderr=log)
         finally:
             os.close(write_end)
             if log is not subprocess.DEVNULL:
@@ -83,7 +84,7 @@ class Display:
             try:
                 self.proc.wait(10)
             except subprocess.TimeoutExpired:
-                os.killpg(self.proc.pid, signal.SIGKILL)
+                self.proc.kill()
                 self.proc.wait()
         self.proc = None
 
