@@ -287,32 +287,52 @@ class WalkRegistry(test_full.Registry):
 
 class Abandon(Scenario):
     """"放 弃 退 出" on the welcome page, after a click beside the buttons."""
+    NAME = "abandon"
 
     @classmethod
     def setUpClass(cls):
-        cls.prefix = fresh_clone("abandon")
+        cls.prefix = fresh_clone(cls.NAME)
         with gui.Display(os.path.join(cls.prefix.path, "vorn-xvfb.log")) as display:
             session = gui.Session(cls.prefix, display)
             try:
-                session.start(CONFIG["setup"], [], name="abandon", timeout=120)
+                session.start(CONFIG["setup"], [], name=cls.NAME, timeout=120)
                 window = session.find_window("^%s" % setup_title(cls.info()), timeout=60)
-                session.settled_screenshot(window, os.path.join(cls.prefix.path, "vorn-welcome.png"))
-                session.click(window, 200, 257, button=3)  # between the buttons: nothing
-                time.sleep(1)
-                cls.stayed = session.started.running()
-                session.click(window, *RIGHT_BUTTON)
+                welcome = session.settled_screenshot(window, os.path.join(cls.prefix.path, "vorn-welcome.png"))
+                cls.leave(session, window, welcome)
                 cls.result = session.wait_exit(30)
             finally:
                 session.close()
 
+    @classmethod
+    def leave(cls, session, window, welcome):
+        session.click(window, 200, 257, button=3)  # between the buttons: nothing
+        time.sleep(1)
+        cls.stayed = session.started.running()
+        session.click(window, *RIGHT_BUTTON)
+
     def test_ends_with_exit_code_0(self):
-        self.assertTrue(self.stayed, "a click beside the buttons ended the run")
+        self.assertTrue(self.stayed, "the run ended too early")
         self.assertCleanRun(self.result, codes=(0,))
         self.assertEqual(self.result.message_boxes, [])
 
     def test_nothing_installed(self):
         self.assertFalse(self.prefix.exists(DEFAULT_DIR), "the installation directory exists")
         self.assertEqual(self.result.calls_to("kernel32.WinExec"), [])
+
+
+class CloseBox(Abandon):
+    """The close box on the options page, with an address typed (Alt+F4: with
+    no window manager there is no caption to click)."""
+    NAME = "close"
+
+    @classmethod
+    def leave(cls, session, window, welcome):
+        session.click(window, *LEFT_BUTTON)
+        session.settled_screenshot(window, os.path.join(cls.prefix.path, "vorn-options.png"), differs_from=welcome)
+        session.click(window, *ADDRESS_FIELD)
+        session.type_text(window, ADDRESS)
+        cls.stayed = session.started.running()
+        session.key(window, "alt+F4")
 
 
 if __name__ == "__main__":

@@ -97,6 +97,9 @@ if(VORN_XVFB AND VORN_XDOTOOL)
     set_tests_properties(wine.${variant}.gui.abandon PROPERTIES
       FIXTURES_REQUIRED wine_${variant} LABELS wine-gui TIMEOUT 200 ENVIRONMENT "${VORN_WINE_ENV}")
   endforeach()
+  add_test(NAME wine.win7-936.gui.close COMMAND ${VORN_WINE_RUN} --variant win7-936 test test_gui.CloseBox)
+  set_tests_properties(wine.win7-936.gui.close PROPERTIES
+    FIXTURES_REQUIRED wine_win7-936 LABELS wine-gui TIMEOUT 200 ENVIRONMENT "${VORN_WINE_ENV}")
 else()
   message(WARNING "Xvfb or xdotool missing: the window tests under Wine are not registered")
 endif()
