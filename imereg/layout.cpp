@@ -4,6 +4,7 @@
 #include "imereg/imereg.h"
 #include "imereg/texts.h"
 #include "setup/context.h"
+#include "setup/log.h"
 
 HKL g_installedLayout;
 
@@ -35,7 +36,15 @@ bool RegisterImeLayout(void) {
     // Windows keeps the text as UTF-16 and narrow reads convert it to the
     // system's code page: on 950 only the traditional characters survive
     // in Big5, and only they let the next install recognise this entry.
-    g_installedLayout = ImmInstallIMEW(path, g_ctx.oemCodePage == 950 ? LAYOUT_TEXT_BIG5_W : LAYOUT_TEXT_W);
+    LPCWSTR text = g_ctx.oemCodePage == 950 ? LAYOUT_TEXT_BIG5_W : LAYOUT_TEXT_W;
+    g_installedLayout = ImmInstallIMEW(path, text);
+    if (LogEnabled()) {
+        char format[128];
+        char layout[24];
+        snprintf(layout, sizeof(layout), "%08lx", (unsigned long)(ULONG_PTR)g_installedLayout);
+        snprintf(format, sizeof(format), LOG_IME_INSTALL, "%s", "%s", layout);
+        LogEventW(format, path, text);
+    }
     return g_installedLayout != NULL;
 }
 
@@ -219,6 +228,7 @@ void RegisterLayoutManually(void) {
         ShowFailureA(nt ? MSG_NEED_ADMIN_NT : MSG_CREATE_ENTRY_9X, TITLE_VORN_WUBI);
         return;
     }
+    LogRegistryKey(LOG_ROOT_HKLM, KEY_LAYOUTS, id);
     WriteRegText(entry, VALUE_IME_FILE, IME_FILE_VALUE);
     WriteRegText(entry, VALUE_LAYOUT_FILE, nt ? LAYOUT_FILE_NT : LAYOUT_FILE_9X);
     WriteRegText(entry, VALUE_LAYOUT_TEXT, big5 ? LAYOUT_TEXT_BIG5 : LAYOUT_TEXT_GBK);

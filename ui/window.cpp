@@ -133,7 +133,7 @@ static void Finish(HWND window, WPARAM wParam, LPARAM lParam) {
     bool restartNow = g_ctx.oldImeInUse == 1;
     // The install report (ReportInstallResult) goes first; the end message
     // only when it had nothing to say.
-    MessageBoxW(NULL, restartNow ? MSG_DONE_RESTART_NOW_W : MSG_DONE_W, TITLE_BOX_W, MB_OK);
+    ShowMessageW(restartNow ? MSG_DONE_RESTART_NOW_W : MSG_DONE_W, TITLE_BOX_W, MB_OK);
     PostMessageA(window, WM_DESTROY, wParam, lParam);
 }
 

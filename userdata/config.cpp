@@ -2,6 +2,7 @@
 // directory and the setup program writes rather than ships: the edition
 // marker and the network settings with the organisation's web address.
 #include "setup/context.h"
+#include "setup/log.h"
 #include "userdata/texts.h"
 #include "userdata/userdata.h"
 
@@ -18,8 +19,10 @@ static void WriteInstallFile(LPCSTR name, LPCSTR bytes, UINT cb) {
         NoteFailure();
         return;
     }
-    if (_lwrite(f, bytes, cb) != cb) NoteFailure();
+    UINT written = _lwrite(f, bytes, cb);
+    if (written != cb) NoteFailure();
     _lclose(f);
+    if (written == cb) LogFileWritten(name, path, cb);
 }
 
 void WriteConfigurationFiles(void) {
