@@ -81,6 +81,7 @@ class QuietTest : public SimTest {
         m.AddDir("C:\\My Logs");
     }
     int Run(sim::Machine& machine, const std::string& commandLine) {
+        ClosePayload();  // a window of the run before still holds its work buffer
         sim::Use(&machine);
         ResetInstallContext();
         memset(&g_preload, 0, sizeof(g_preload));
