@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/gui.h"
 #include "sim/winapi.h"
 
 namespace sim {
@@ -161,6 +162,7 @@ class Machine {
     HKL imeInstallResult = (HKL)(ULONG_PTR)0xE0010804u;  // null: the call fails
     bool imeInstallWritesRegistry = true;                // the entry Windows makes on success
     std::vector<DWORD> sleeps;
+    GuiState gui;  // windows, messages, timers, device contexts, the display list
 
     // Texts of the message boxes as GBK (wide ones converted), in order.
     std::vector<std::string> BoxTexts() const;
