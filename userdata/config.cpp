@@ -148,3 +148,9 @@ void ReadOrganisationAddress(char* out, size_t cbOut) {
     memcpy(out, value, n);
     out[n] = 0;
 }
+
+void LoadOrganisationAddress(HWND field) {
+    char address[kOrgAddressBytes];
+    ReadOrganisationAddress(address, sizeof(address));
+    SetWindowTextA(field, address);
+}
