@@ -74,8 +74,9 @@ bool BackupUserData(void) {
             if (!BakName(row.name, bak, sizeof(bak)) ||
                 !FormatPath(bakPath, sizeof(bakPath), FMT_INSTALL_FILE, g_ctx.previousDir, bak))
                 return false;
-            // A failed copy leaves the older ".bak", which is packed instead.
-            CopyFileA(source, bakPath, FALSE);
+            // A failed copy leaves the older ".bak", which is packed instead;
+            // the user's current ".voh" is then not in the archive.
+            if (!CopyFileA(source, bakPath, FALSE) && IsFile(source)) complete = false;
             CopyText(source, sizeof(source), bakPath);
         }
         if (AddFileToArchive(spare, source)) continue;
