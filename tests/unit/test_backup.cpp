@@ -249,3 +249,47 @@ TEST_F(UpgradeTest, YesBringsBackEveryEarlierFileAndNoLeavesTheShippedOnes) {
     }
     sim::Use(&m);
 }
+
+// The restore trusts only the format this backup writes, and never calls a
+// member restored that it could not write.
+class RestoreCheckTest : public SimTest {
+   protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        m.resources.push_back({"VOZ", "TAVKVOZ", 2052, sim::ToBytes(testvoz::Build({{"x.txt", "x", ""}}))});
+        ASSERT_TRUE(OpenPayload());
+        CopyText(g_ctx.installDir, sizeof(g_ctx.installDir), kNew);
+        CopyText(g_ctx.previousDir, sizeof(g_ctx.previousDir), kNew);
+        m.AddDir(kNew);
+    }
+    std::vector<std::string> Restore(const std::string& archive) {
+        m.boxes.clear();
+        if (m.Read(std::string(kNew) + "vornback.voz") != archive) m.AddFile(std::string(kNew) + "vornback.voz", archive);
+        RestoreUserData();
+        return m.BoxTexts();
+    }
+    const std::string kFailed = "原有数据文件没有成功复制，原有数据不能使用！\r\n";
+};
+
+TEST_F(RestoreCheckTest, OtherFormatsAndUnwrittenMembersAreNotRestored) {
+    // A legacy archive's length check would pass a member never written.
+    std::string legacy = testvoz::Build({{"delck.txt", "", ""}}, true);
+    legacy.resize(100, '\0');
+    EXPECT_EQ(Restore(legacy), std::vector<std::string>{kFailed});
+    EXPECT_FALSE(m.Exists(std::string(kNew) + "delck.txt"));
+
+    // A member that cannot be written although the file there has its bytes
+    // (a directory the user may read but not change).
+    std::string target = std::string(kNew) + "vorndwdw.txt";
+    m.AddFile(target, "the user's words");
+    std::string current = testvoz::Build({{"vorndwdw.txt", "the user's words", ""}});
+    current.resize(std::max<size_t>(current.size(), 100), '\0');
+    m.AddFile(std::string(kNew) + "vornback.voz", current);
+    m.Entry(kNew)->denyWrites = true;
+    EXPECT_EQ(Restore(current),
+              (std::vector<std::string>{"没有成功解压复制vorndwdw.txt文件！请重新下载安装。", kFailed}));
+    m.Entry(kNew)->denyWrites = false;
+
+    // Once it can be written, it counts.
+    EXPECT_EQ(Restore(current), std::vector<std::string>{"成功恢复了1个原有数据文件！"});
+}
