@@ -1,6 +1,10 @@
 // The backup of the earlier installation's user data, and the upgrade it
 // serves: packed before the payload overwrites it, brought back on Yes.
+#include <stdlib.h>
 #include <zlib.h>
+
+#include <fstream>
+#include <sstream>
 
 #include <algorithm>
 #include <map>
@@ -196,6 +200,39 @@ TEST_F(BackupTest, EarlierBackupSurvivesAFailedBackup) {
         });
     EXPECT_GT(points, 100);
     sim::Use(&m);
+}
+
+// Support recovers a user's files by hand with `voz` from the archive the
+// backup wrote.
+TEST_F(BackupTest, VozListsTestsAndExtractsTheBackup) {
+#ifndef VORN_VOZ_EXE
+    GTEST_SKIP() << "voz not built";
+#else
+    ASSERT_TRUE(BackupUserData());
+    char dir[] = "/tmp/vornbackXXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::string archive = std::string(dir) + "/vornback.voz";
+    std::ofstream(archive, std::ios::binary) << Archive();
+    std::string voz = VORN_VOZ_EXE;
+
+    FILE* list = popen((voz + " list " + archive).c_str(), "r");
+    ASSERT_NE(list, nullptr);
+    std::string listing;
+    char line[256];
+    while (fgets(line, sizeof(line), list)) listing += line;
+    EXPECT_EQ(pclose(list), 0) << listing;
+    EXPECT_NE(listing.find("current format, 23 members"), std::string::npos) << listing;
+    EXPECT_EQ(system((voz + " test " + archive).c_str()), 0);
+    ASSERT_EQ(system((voz + " extract " + archive + " " + dir + "/out").c_str()), 0);
+    for (auto& member : Expected(files)) {
+        EXPECT_NE(listing.find(member.first + " "), std::string::npos) << member.first;
+        std::ifstream in(std::string(dir) + "/out/" + member.first, std::ios::binary);
+        std::stringstream got;
+        got << in.rdbuf();
+        EXPECT_EQ(got.str(), member.second) << member.first;
+    }
+    system((std::string("rm -rf ") + dir).c_str());
+#endif
 }
 
 // The whole upgrade through the setup window: the backup at its creation,
