@@ -200,6 +200,9 @@ static void OnClick(HWND window, WPARAM wParam, LPARAM lParam) {
     else
         OnLeftButton(window, wParam, lParam);
     EnableWindow(window, TRUE);
+    // An ownerless message box that closed meanwhile handed the activation to
+    // some other program's window, since this one was disabled.
+    SetForegroundWindow(window);
     g_win.busy = false;
     if (g_destroyWhenIdle) PostMessageA(window, WM_DESTROY, 0, 0);
 }
