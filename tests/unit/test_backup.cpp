@@ -255,6 +255,8 @@ TEST_F(UpgradeTest, YesBringsBackEveryEarlierFileAndNoLeavesTheShippedOnes) {
         run.AddDir(old);
         for (auto& kv : user) run.AddFile(old + kv.first, kv.second);
         run.AddFile("C:\\windows\\vornpath.voh", old);
+        // The address typed at the last install, where this program wrote it.
+        if (same) run.AddFile(old + "vonetsj.dat", "VONETURL1=\r\nVONETURL2=www.old.cn\r\nVONETTIME=1\r\n");
         run.answers.push_back(yes ? IDYES : IDNO);
 
         SetupMain(nullptr, "", SW_SHOW);
@@ -280,6 +282,9 @@ TEST_F(UpgradeTest, YesBringsBackEveryEarlierFileAndNoLeavesTheShippedOnes) {
         }
         if (yes && !same) EXPECT_EQ(run.Read(std::string(kNew) + "vornback.voz"), backup);
         // The settings record is the user's after Yes, the rewritten shipped one after No.
+        // The options page was prefilled, so confirming it kept the address.
+        if (same) EXPECT_NE(run.Read(std::string(kNew) + "vonetsj.dat").find("VONETURL2=www.old.cn\r\n"), std::string::npos);
+        EXPECT_EQ(run.Read(std::string(kNew) + "install.voh"), std::to_string(run.tickCount));
         std::string record = run.Read(std::string(kNew) + "voszsj43.voh");
         if (!yes) EXPECT_TRUE(record.size() == 200u && record[1] == 1 && record[43] == 1);
         ClosePayload();
