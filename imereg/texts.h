@@ -59,3 +59,8 @@
 #define MSG_OPEN_LAYOUTS_9X "Software open error1003"
 #define MSG_CREATE_ENTRY_9X "Software open error1004"
 #define MSG_OPEN_PRELOAD "Software open error2003"
+
+// The log: registry roots and the platform's registration.
+#define LOG_ROOT_HKLM "HKLM"
+#define LOG_ROOT_HKCU "HKCU"
+#define LOG_IME_INSTALL "ImmInstallIMEW(\"%s\", \"%s\") -> %s"

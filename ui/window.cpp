@@ -132,8 +132,7 @@ static void LeaveOptions(HWND window) {
 static void Finish(HWND window, WPARAM wParam, LPARAM lParam) {
     bool restartNow = g_ctx.oldImeInUse == 1;
     // The end message only when the install report had nothing to say.
-    if (ReportInstallResult() == 0)
-        MessageBoxW(NULL, restartNow ? MSG_DONE_RESTART_NOW_W : MSG_DONE_W, TITLE_BOX_W, MB_OK);
+    if (ReportInstallResult() == 0) ShowMessageW(restartNow ? MSG_DONE_RESTART_NOW_W : MSG_DONE_W, TITLE_BOX_W, MB_OK);
     PostMessageA(window, WM_DESTROY, wParam, lParam);
 }
 

@@ -6,6 +6,7 @@
 // None of them reports a failure: a file that cannot be created is simply
 // not written, and the others are still attempted.
 #include "setup/context.h"
+#include "setup/log.h"
 #include "userdata/texts.h"
 #include "userdata/userdata.h"
 
@@ -20,8 +21,9 @@ static void WriteInstallFile(LPCSTR name, LPCSTR bytes, UINT cb) {
     if (!FormatPath(path, sizeof(path), FMT_INSTALL_FILE, g_ctx.installDir, name)) return;
     HFILE f = _lcreat(path, 0);
     if (f == HFILE_ERROR) return;
-    _lwrite(f, bytes, cb);
+    UINT written = _lwrite(f, bytes, cb);
     _lclose(f);
+    if (written == cb) LogFileWritten(name, path, cb);
 }
 
 void WriteConfigurationFiles(void) {
