@@ -93,7 +93,7 @@ int ReportInstallResult(void) {
         return 0;
     }
 
-    static const char* const kFivePen[] = {NAME_PHRASES5_VOH, NAME_PHRASES5, NAME_PHRASES5_DAT};
+    static const char* const kFiveStroke[] = {NAME_PHRASES5_VOH, NAME_PHRASES5, NAME_PHRASES5_DAT};
     static const char* const kPinyin[] = {NAME_PHRASESPY_VOH, NAME_PHRASESPY, NAME_PHRASESPY_DAT};
     char codes[kCodeLineBytes];
     const char* problem = NULL;
@@ -107,7 +107,7 @@ int ReportInstallResult(void) {
         snprintf(codes + used, sizeof(codes) - used, CODE_FILES_FMT, (int)files);
         if (files < kMinFiles) problem = MSG_FILES_INCOMPLETE;
     }
-    if (!problem && !ProbeAny(kFivePen, 3, CODE_FIVEPEN_FMT, codes, sizeof(codes))) problem = MSG_NO_FIVEPEN_DICT;
+    if (!problem && !ProbeAny(kFiveStroke, 3, CODE_FIVEPEN_FMT, codes, sizeof(codes))) problem = MSG_NO_FIVEPEN_DICT;
     if (!problem && !ProbeAny(kPinyin, 3, CODE_PINYIN_FMT, codes, sizeof(codes))) problem = MSG_NO_PINYIN_DICT;
     static const char* const kIme[] = {NAME_IME};
     if (!problem && !ProbeAny(kIme, 1, CODE_IME_FMT, codes, sizeof(codes))) problem = MSG_IME_MISSING;

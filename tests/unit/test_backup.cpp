@@ -273,6 +273,11 @@ TEST_F(UpgradeTest, YesBringsBackEveryEarlierFileAndNoLeavesTheShippedOnes) {
         for (auto& b : run.boxes) wide.push_back(b.wtext);
         bool restoredMessage = std::count(wide.begin(), wide.end(), u"成功恢复了23个原有数据文件！") == 1;
         EXPECT_EQ(restoredMessage, yes);
+        // The sample payload is far from 74 files: Finish shows the report
+        // instead of the end message.
+        EXPECT_NE(run.BoxTexts().back().find("F--"), std::string::npos);
+        EXPECT_NE(run.BoxTexts().back().find("文件不完整！"), std::string::npos);
+        EXPECT_TRUE(run.gui.quitPosted);
         for (auto& kv : user) {
             std::string name = MemberName(kv.first);
             if (yes)
