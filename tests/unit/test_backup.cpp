@@ -192,11 +192,17 @@ TEST_F(BackupTest, EarlierBackupSurvivesAFailedBackup) {
         [&]() { result = BackupUserData(); },
         [&](sim::Machine& run, sim::Machine*, bool last) {
             std::string archive = run.Read(At("vornback.voz"));
-            if (archive != earlier) EXPECT_EQ(Members(archive), complete);
-            if (result) EXPECT_EQ(Members(archive), complete);
+            if (archive != earlier) {
+                EXPECT_EQ(Members(archive), complete);
+            }
+            if (result) {
+                EXPECT_EQ(Members(archive), complete);
+            }
             for (auto& kv : files) EXPECT_EQ(run.Read(At(kv.first)), kv.second) << kv.first;
             EXPECT_EQ(run.liveAllocations, 0u);
-            if (last) EXPECT_TRUE(result);
+            if (last) {
+                EXPECT_TRUE(result);
+            }
         });
     EXPECT_GT(points, 100);
     sim::Use(&m);
@@ -280,18 +286,25 @@ TEST_F(UpgradeTest, YesBringsBackEveryEarlierFileAndNoLeavesTheShippedOnes) {
         EXPECT_TRUE(run.gui.quitPosted);
         for (auto& kv : user) {
             std::string name = MemberName(kv.first);
-            if (yes)
+            if (yes) {
                 EXPECT_EQ(run.Read(kNew + name), kv.second) << name;
-            else if (name == "vorndwdw.txt")
+            } else if (name == "vorndwdw.txt") {
                 EXPECT_EQ(run.Read(kNew + name), "shipped word list");
+            }
         }
-        if (yes && !same) EXPECT_EQ(run.Read(std::string(kNew) + "vornback.voz"), backup);
+        if (yes && !same) {
+            EXPECT_EQ(run.Read(std::string(kNew) + "vornback.voz"), backup);
+        }
         // The settings record is the user's after Yes, the rewritten shipped one after No.
         // The options page was prefilled, so confirming it kept the address.
-        if (same) EXPECT_NE(run.Read(std::string(kNew) + "vonetsj.dat").find("VONETURL2=www.old.cn\r\n"), std::string::npos);
+        if (same) {
+            EXPECT_NE(run.Read(std::string(kNew) + "vonetsj.dat").find("VONETURL2=www.old.cn\r\n"), std::string::npos);
+        }
         EXPECT_EQ(run.Read(std::string(kNew) + "install.voh"), std::to_string(run.tickCount));
         std::string record = run.Read(std::string(kNew) + "voszsj43.voh");
-        if (!yes) EXPECT_TRUE(record.size() == 200u && record[1] == 1 && record[43] == 1);
+        if (!yes) {
+            EXPECT_TRUE(record.size() == 200u && record[1] == 1 && record[43] == 1);
+        }
         ClosePayload();
     }
     sim::Use(&m);

@@ -7,6 +7,7 @@
 #include <map>
 
 #include "archive_builder.h"
+#include "payload/voz.h"
 #include "registry_snapshot.h"
 #include "sim_fixture.h"
 
@@ -60,6 +61,23 @@ std::string Missing(const State& clean, const State& after, sim::Machine& run) {
 }
 }  // namespace
 
+// The user's files of the earlier installation and the names they are kept
+// under in a backup archive.
+const struct {
+    const char* file;
+    const char* member;
+} kUserFiles[] = {
+    {"vorncyzk.voh", "vorncyzk.bak"}, {"cfontset.voh", "cfontset.bak"}, {"cwbzlcz1.voh", "cwbzlcz1.bak"},
+    {"vowbcmxz.voh", "vowbcmxz.bak"}, {"vodhzcm.voh", "vodhzcm.bak"},   {"vorndhz.voh", "vorndhz.bak"},
+    {"vogbkhz.voh", "vogbkhz.bak"},   {"voszsj43.voh", "voszsj43.voh"}, {"vorndwdw.txt", "vorndwdw.txt"},
+    {"vornzdym.voh", "vornzdym.voh"}, {"vopyzdym.voh", "vopyzdym.voh"}, {"vowbpy.txt", "vowbpy.txt"},
+    {"vornynhz.txt", "vornynhz.txt"}, {"vornzdfh.voh", "vornzdfh.voh"}, {"userck.txt", "userck.txt"},
+};
+
+std::string UserBytes(const char* file) {
+    return std::string(file) == "voszsj43.voh" ? std::string(200, '\x05') : std::string("mine: ") + file;
+}
+
 class InstallSweepTest : public SimTest {
    protected:
     std::string payload = testvoz::Build(testvoz::SampleMembers());
@@ -77,7 +95,7 @@ class InstallSweepTest : public SimTest {
         run.AddDir("D:\\");
         run.resources.push_back({"VOZ", "TAVKVOZ", 2052, sim::ToBytes(payload)});
         run.AddFile("C:\\windows\\vornpath.voh", kDir);
-        run.AddFile(kDir + "userck.txt", "my own words");
+        for (const auto& u : kUserFiles) run.AddFile(kDir + u.file, UserBytes(u.file));
         run.AddFile(kDir + "vornback.voz", backup);
         run.SetString(HKEY_CURRENT_USER, "keyboard layout\\preload", "2", "E0200804");
         run.SetString(HKEY_LOCAL_MACHINE, kLayouts + "\\E0200804", "layout text", "智能砚舟输入平台  6.3");
@@ -102,10 +120,34 @@ class InstallSweepTest : public SimTest {
         }
         ClosePayload();
     }
-    // Invariants of every run, whatever failed.
+    // Invariants of every run, whatever failed.  The silent install makes
+    // no backup: the user's word list (no payload member has its name) and
+    // the earlier backup stay as they were.
     void ExpectWhole(sim::Machine& run) {
-        EXPECT_EQ(run.Read(kDir + "userck.txt"), "my own words");
+        EXPECT_EQ(run.Read(kDir + "userck.txt"), UserBytes("userck.txt"));
         EXPECT_EQ(run.Read(kDir + "vornback.voz"), backup);
+        ExpectReleased(run);
+    }
+    // The walk backs the user's files up first: each is still there as it
+    // was, or whole in the backup archive.  When the backup itself failed,
+    // the install unpacks over the earlier files as it does without one;
+    // then only the files no payload member replaces are held to that.
+    void ExpectUserDataKept(sim::Machine& run) {
+        std::string archive = run.Read(kDir + "vornback.voz");
+        std::vector<unsigned char> out(1 << 16);
+        bool backedUp = g_ctx.backupState != kBackupNone;
+        for (const auto& u : kUserFiles) {
+            std::string want = UserBytes(u.file);
+            if (run.Read(kDir + u.file) == want) continue;
+            bool shipped = FindMember((const unsigned char*)payload.data(), payload.size(), u.file, out.data(),
+                                      out.size()) != 0;
+            if (!backedUp && shipped) continue;
+            size_t n = FindMember((const unsigned char*)archive.data(), archive.size(), u.member, out.data(), out.size());
+            EXPECT_EQ(std::string((const char*)out.data(), n), want) << u.file << " lost";
+        }
+        ExpectReleased(run);
+    }
+    void ExpectReleased(sim::Machine& run) {
         EXPECT_EQ(run.liveAllocations, 0u);
         EXPECT_EQ(run.OpenKeyCount(), 0u);
         EXPECT_FALSE(run.redirectionDisabled);
@@ -162,7 +204,7 @@ TEST_F(InstallSweepTest, EveryFailurePointOfTheWalkThroughTheWindow) {
                                   [](sim::Machine&) { return 0; }, [&] { Walk(*current); },
                                   [&](sim::Machine& run, int, bool last) {
                                       EXPECT_EQ(rc, 0);
-                                      ExpectWhole(run);
+                                      ExpectUserDataKept(run);
                                       if (last) {
                                           EXPECT_TRUE(run.gui.quitPosted);
                                       }
