@@ -49,9 +49,44 @@ if(VORN_TARGET STREQUAL "win64")
       COMMAND ${VORN_VOZ} pack-payload ${VORN_PAYLOAD_DIR} ${VORN_PAYLOAD}
       DEPENDS ${VORN_VOZ} VERBATIM)
   else()
+    # The sample input methods: genuine IME DLLs, built here for both
+    # bitnesses (the i686 compiler is called directly: the win32 build runs
+    # after this one and carries the payload made here).
+    find_program(VORN_I686_CC i686-w64-mingw32-gcc REQUIRED)
+    find_program(VORN_I686_RC i686-w64-mingw32-windres REQUIRED)
+    set(VORN_SAMPLE_IME_ARGS "")
+    set(VORN_SAMPLE_IMES "")
+    foreach(spec vorn320.ime:i686:63 vorn321.ime:i686:67 vornhu4.ime:i686:77
+                 vorn640.ime:x86_64:63 vorn641.ime:x86_64:67 vornhu64.ime:x86_64:77)
+      string(REPLACE ":" ";" parts ${spec})
+      list(GET parts 0 ime)
+      list(GET parts 1 arch)
+      list(GET parts 2 version)
+      if(arch STREQUAL "i686")
+        set(cc ${VORN_I686_CC})
+        set(rc ${VORN_I686_RC})
+        set(entry _DllMain@12)
+      else()
+        set(cc ${CMAKE_C_COMPILER})
+        set(rc ${CMAKE_RC_COMPILER})
+        set(entry DllMain)
+      endif()
+      set(dll ${CMAKE_BINARY_DIR}/sampleime/${ime})
+      add_custom_command(OUTPUT ${dll}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/sampleime
+        COMMAND ${rc} -DSAMPLE_VERSION=${version}
+                ${CMAKE_SOURCE_DIR}/tools/sampleime/sampleime.rc -O coff -o ${dll}.res.o
+        COMMAND ${cc} -Os -Wall -Wno-unused-parameter -shared -nostdlib -fno-asynchronous-unwind-tables
+                -o ${dll} ${CMAKE_SOURCE_DIR}/tools/sampleime/sampleime.c ${dll}.res.o
+                -Wl,--kill-at -Wl,-e,${entry} -s -luser32 -lkernel32
+        DEPENDS ${CMAKE_SOURCE_DIR}/tools/sampleime/sampleime.c ${CMAKE_SOURCE_DIR}/tools/sampleime/sampleime.rc
+        VERBATIM)
+      list(APPEND VORN_SAMPLE_IMES ${dll})
+      list(APPEND VORN_SAMPLE_IME_ARGS --member ${ime}=${dll})
+    endforeach()
     add_custom_command(OUTPUT ${VORN_PAYLOAD}
-      COMMAND ${VORN_MKPAYLOAD} --setupw64 $<TARGET_FILE:setupw64> --out ${VORN_PAYLOAD}
-      DEPENDS ${VORN_MKPAYLOAD} setupw64 VERBATIM)
+      COMMAND ${VORN_MKPAYLOAD} --setupw64 $<TARGET_FILE:setupw64> --out ${VORN_PAYLOAD} ${VORN_SAMPLE_IME_ARGS}
+      DEPENDS ${VORN_MKPAYLOAD} setupw64 ${VORN_SAMPLE_IMES} VERBATIM)
   endif()
   add_custom_target(payload ALL DEPENDS ${VORN_PAYLOAD})
 
