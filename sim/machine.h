@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/gui.h"
 #include "sim/winapi.h"
 
 namespace sim {
@@ -169,6 +170,7 @@ class Machine {
     HKL imeInstallResult = (HKL)(ULONG_PTR)0xE0010804u;  // null: the call fails
     bool imeInstallWritesRegistry = true;                // the entry Windows makes on success
     std::vector<DWORD> sleeps;
+    GuiState gui;  // windows, messages, timers, device contexts, the display list
 
     // ---- keyboard layouts and named objects --------------------------------
     // The thread's layouts in GetKeyboardLayoutList order; `activeLayout` is

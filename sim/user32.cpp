@@ -17,6 +17,19 @@ int Answer(UINT type) {
     }
     return (type & 0xF) == MB_YESNO ? m.defaultYesNo : IDOK;
 }
+
+// A message box runs a modal loop: what the user did meanwhile is dispatched
+// to the thread's windows before the box returns.
+int Show(sim::MessageBoxCall& c) {
+    sim::Machine& m = Current();
+    m.boxes.push_back(c);
+    if (m.gui.duringMessageBox) {
+        std::function<void()> act = m.gui.duringMessageBox;
+        act();
+    }
+    m.gui.Pump();
+    return c.answer;
+}
 }  // namespace
 
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR title, UINT type) {
@@ -26,8 +39,7 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR title, UINT type) {
     c.flags = type;
     c.owner = owner;
     c.answer = Answer(type);
-    Current().boxes.push_back(c);
-    return c.answer;
+    return Show(c);
 }
 
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR title, UINT type) {
@@ -38,8 +50,7 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR title, UINT type) {
     c.flags = type;
     c.owner = owner;
     c.answer = Answer(type);
-    Current().boxes.push_back(c);
-    return c.answer;
+    return Show(c);
 }
 
 LPSTR CharUpperA(LPSTR text) {

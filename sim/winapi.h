@@ -414,6 +414,9 @@ typedef struct tagWNDCLASSA {
 typedef struct tagPOINT {
     LONG x, y;
 } POINT;
+typedef struct tagSIZE {
+    LONG cx, cy;
+} SIZE;
 typedef struct tagRECT {
     LONG left, top, right, bottom;
 } RECT;
@@ -475,6 +478,85 @@ HDC GetDC(HWND window);
 int ReleaseDC(HWND window, HDC dc);
 HDC BeginPaint(HWND window, PAINTSTRUCT* ps);
 BOOL EndPaint(HWND window, const PAINTSTRUCT* ps);
+#define WM_SETFOCUS 0x0007
+#define WM_SETTEXT 0x000C
+#define WM_SYSCOMMAND 0x0112
+#define WM_MOUSEMOVE 0x0200
+#define SC_CLOSE 0xF060
+typedef void(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
+BOOL EnableWindow(HWND window, BOOL enable);
+BOOL IsWindowEnabled(HWND window);
+BOOL IsWindowVisible(HWND window);
+UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc);
+BOOL KillTimer(HWND window, UINT_PTR id);
+HWND SetFocus(HWND window);
+BOOL SetWindowTextA(HWND window, LPCSTR text);
+int GetWindowTextA(HWND window, LPSTR text, int cchMax);
+LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// GDI
+typedef DWORD COLORREF;
+#define RGB(r, g, b) ((COLORREF)(((BYTE)(r)) | ((WORD)((BYTE)(g)) << 8) | (((DWORD)(BYTE)(b)) << 16)))
+#define GetRValue(c) ((BYTE)(c))
+#define GetGValue(c) ((BYTE)((c) >> 8))
+#define GetBValue(c) ((BYTE)((c) >> 16))
+typedef struct HPEN__* HPEN;
+typedef struct HFONT__* HFONT;
+typedef struct HBITMAP__* HBITMAP;
+#define TRANSPARENT 1
+#define OPAQUE 2
+#define PS_SOLID 0
+#define BLACK_BRUSH 4
+#define WHITE_PEN 6
+#define BLACK_PEN 7
+#define SYSTEM_FONT 13
+#define SRCCOPY 0x00CC0020
+#define CBM_INIT 0x04L
+#define DIB_RGB_COLORS 0
+typedef struct tagBITMAPINFOHEADER {
+    DWORD biSize;
+    LONG biWidth;
+    LONG biHeight;
+    WORD biPlanes;
+    WORD biBitCount;
+    DWORD biCompression;
+    DWORD biSizeImage;
+    LONG biXPelsPerMeter;
+    LONG biYPelsPerMeter;
+    DWORD biClrUsed;
+    DWORD biClrImportant;
+} BITMAPINFOHEADER;
+typedef struct tagRGBQUAD {
+    BYTE rgbBlue, rgbGreen, rgbRed, rgbReserved;
+} RGBQUAD;
+typedef struct tagBITMAPINFO {
+    BITMAPINFOHEADER bmiHeader;
+    RGBQUAD bmiColors[1];
+} BITMAPINFO;
+HPEN CreatePen(int style, int width, COLORREF color);
+HBRUSH CreateSolidBrush(COLORREF color);
+HFONT CreateFontA(int height, int width, int escapement, int orientation, int weight, DWORD italic,
+                  DWORD underline, DWORD strikeOut, DWORD charset, DWORD outPrecision, DWORD clipPrecision,
+                  DWORD quality, DWORD pitchAndFamily, LPCSTR face);
+HGDIOBJ SelectObject(HDC dc, HGDIOBJ object);
+BOOL DeleteObject(HGDIOBJ object);
+BOOL MoveToEx(HDC dc, int x, int y, POINT* previous);
+BOOL LineTo(HDC dc, int x, int y);
+BOOL TextOutA(HDC dc, int x, int y, LPCSTR text, int cch);
+BOOL TextOutW(HDC dc, int x, int y, LPCWSTR text, int cch);
+COLORREF SetTextColor(HDC dc, COLORREF color);
+int SetBkMode(HDC dc, int mode);
+BOOL Rectangle(HDC dc, int left, int top, int right, int bottom);
+HBITMAP CreateDIBitmap(HDC dc, const BITMAPINFOHEADER* header, DWORD init, const void* bits, const BITMAPINFO* info,
+                       UINT usage);
+HDC CreateCompatibleDC(HDC dc);
+BOOL DeleteDC(HDC dc);
+BOOL StretchBlt(HDC dest, int xDest, int yDest, int wDest, int hDest, HDC src, int xSrc, int ySrc, int wSrc,
+                int hSrc, DWORD rop);
+
+// Code pages
+#define CP_ACP 0
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int cbText, LPWSTR out, int cchOut);
 
 // Other programs' windows, and the modal dialog of the skin step
 typedef intptr_t INT_PTR;
@@ -489,7 +571,12 @@ typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 #define BST_UNCHECKED 0x0
 #define BST_CHECKED 0x1
 #define SWP_NOSIZE 0x0001
+#define SWP_NOMOVE 0x0002
 #define SWP_NOZORDER 0x0004
+#define WS_POPUP 0x80000000L
+#define BN_CLICKED 0
+#define MAKEWPARAM(l, h) ((WPARAM)(DWORD)((((DWORD)(WORD)(h)) << 16) | (WORD)(l)))
+#define RT_DIALOG MAKEINTRESOURCEA(5)
 BOOL EnumWindows(WNDENUMPROC callback, LPARAM param);
 int GetClassNameA(HWND window, LPSTR name, int cbName);
 HWND GetParent(HWND window);

@@ -17,18 +17,18 @@ std::u16string Line(int n, const std::u16string& title) {
 class InUseTest : public SimTest {};
 
 TEST_F(InUseTest, EachImeWindowIsListedByItsTopLevelOwnersTitle) {
-    HWND notepad = m.AddWindow("Notepad", u"无标题 - 记事本");
+    HWND notepad = m.gui.AddWindow("Notepad", u"无标题 - 记事本");
     EXPECT_EQ(FindProgramsUsingIme(), 0);
     EXPECT_EQ(std::u16string(InUseMessage()), u"");
 
-    HWND word = m.AddWindow("OpusApp", u"文档1 - Word");
-    HWND find = m.AddWindow("#32770", u"查找", word);
-    m.AddWindow("UITAVK", u"", find);     // owner chain: find, then word
-    m.AddWindow("uitavk", u"", notepad);  // the class name is compared exactly
-    m.AddWindow("UITAVK", u"", nullptr);  // counted, but names no program
-    HWND browser = m.AddWindow("IEFrame", std::u16string(250, u'页'));
-    m.AddWindow("UITAVK", u"", browser);
-    m.AddWindow("UITAVK", u"", word);     // a program is listed once per window
+    HWND word = m.gui.AddWindow("OpusApp", u"文档1 - Word");
+    HWND find = m.gui.AddWindow("#32770", u"查找", word);
+    m.gui.AddWindow("UITAVK", u"", find);     // owner chain: find, then word
+    m.gui.AddWindow("uitavk", u"", notepad);  // the class name is compared exactly
+    m.gui.AddWindow("UITAVK", u"", nullptr);  // counted, but names no program
+    HWND browser = m.gui.AddWindow("IEFrame", std::u16string(250, u'页'));
+    m.gui.AddWindow("UITAVK", u"", browser);
+    m.gui.AddWindow("UITAVK", u"", word);     // a program is listed once per window
 
     EXPECT_EQ(FindProgramsUsingIme(), 4);
     EXPECT_EQ(std::u16string(InUseMessage()), Head(4) + Line(1, u"文档1 - Word") +
@@ -43,7 +43,7 @@ TEST_F(InUseTest, EachImeWindowIsListedByItsTopLevelOwnersTitle) {
 TEST_F(InUseTest, ThousandsOfWindowsOverrunNothing) {
     const int kPrograms = 3000;
     for (int i = 0; i < kPrograms; i++)
-        m.AddWindow("UITAVK", u"", m.AddWindow("App", std::u16string(300, (char16_t)(u'a' + i % 26))));
+        m.gui.AddWindow("UITAVK", u"", m.gui.AddWindow("App", std::u16string(300, (char16_t)(u'a' + i % 26))));
     EXPECT_EQ(FindProgramsUsingIme(), kPrograms);
     std::u16string message = InUseMessage();
     // Far beyond the 131,072 characters a fixed area would hold.

@@ -11,11 +11,14 @@ std::string At(const std::string& name) { return std::string(kDir) + name; }
 
 const char* kSkinMessage = "皮肤文件没有成功复制，请重新安装皮肤文件！\r\n";
 
+// A member of skin `tag`; long enough to be longer than its compressed bytes,
+// which is what the verification of legacy archives checks.
+std::string Piece(const std::string& tag, int n) { return tag + " " + std::to_string(n) + std::string(200, '.'); }
+
 // A skin archive: the eight members, each naming its skin.
 std::string Skin(const std::string& tag) {
-    std::vector<testvoz::Member> members = {{"vobmp8.voh", tag + " 8", ""}};
-    for (int i = 1; i <= 7; i++)
-        members.push_back({"vobmpsx" + std::to_string(i) + ".bmp", tag + " " + std::to_string(i), ""});
+    std::vector<testvoz::Member> members = {{"vobmp8.voh", Piece(tag, 8), ""}};
+    for (int i = 1; i <= 7; i++) members.push_back({"vobmpsx" + std::to_string(i) + ".bmp", Piece(tag, i), ""});
     return Build(members, true);
 }
 }  // namespace
@@ -38,21 +41,22 @@ class SkinTest : public SimTest {
         ASSERT_TRUE(ExtractArchive(g_ctx.payload, g_ctx.payloadBytes, g_ctx.workBuffer));
         // The install changed the phrase list: it is on the exclusion list.
         m.AddFile(At("vorncyzk.bak"), "phrases with a trailer");
-        g_ctx.setupWindow = m.AddWindow("installWClass", u"智能砚舟系统安装3264", nullptr, RECT{312, 229, 712, 539});
+        g_ctx.setupWindow = m.gui.AddWindow("installWClass", u"智能砚舟系统安装3264", nullptr, RECT{312, 229, 712, 539});
     }
     std::string payload;
 };
 
 TEST_F(SkinTest, OnlyOkLeavesTheDialogAndItsChoicesAreKept) {
-    m.dialogInput = {{sim::DialogInput::kEsc, 0},     {sim::DialogInput::kClose, 0},
+    m.gui.dialogInput = {{sim::DialogInput::kEsc, 0},     {sim::DialogInput::kClose, 0},
                      {sim::DialogInput::kClick, 102}, {sim::DialogInput::kClick, 106},
                      {sim::DialogInput::kClick, 112}, {sim::DialogInput::kClick, 105}};
     ChooseSkinAndWindowMode();
 
-    ASSERT_EQ(m.dialogs.size(), 1u);
-    const sim::DialogCall& d = m.dialogs[0];
+    ASSERT_EQ(m.gui.dialogs.size(), 1u);
+    const sim::DialogCall& d = m.gui.dialogs[0];
     EXPECT_EQ(d.name, "PYKEY");
     EXPECT_EQ(d.owner, g_ctx.setupWindow);
+    EXPECT_TRUE(d.ownerDisabled);
     EXPECT_EQ(d.left, 312);  // at the setup window's corner
     EXPECT_EQ(d.top, 229);
     EXPECT_EQ(d.checksAfterInit,
@@ -61,49 +65,48 @@ TEST_F(SkinTest, OnlyOkLeavesTheDialogAndItsChoicesAreKept) {
     EXPECT_EQ(d.checks, (std::map<int, int>{{101, 0}, {102, 0}, {106, 1}, {107, 0}, {110, 0}, {111, 0}, {112, 1}}));
     EXPECT_EQ(g_ctx.windowMode, 3);
     EXPECT_EQ(g_ctx.skinChoice, 3);
-    EXPECT_EQ(m.Read(At("vobmp8.voh")), "angel 8");
-    EXPECT_EQ(m.Read(At("vobmpsx7.bmp")), "angel 7");
+    EXPECT_EQ(m.Read(At("vobmp8.voh")), Piece("angel", 8));
+    EXPECT_EQ(m.Read(At("vobmpsx7.bmp")), Piece("angel", 7));
     EXPECT_TRUE(m.boxes.empty()) << m.BoxTexts()[0];
 
     // Enter presses "确定" at once: two-line window and the first skin.
-    m.dialogs.clear();
+    m.gui.dialogs.clear();
     g_ctx.oemCodePage = 950;
-    m.dialogInput = {{sim::DialogInput::kEnter, 0}};
+    m.gui.dialogInput = {{sim::DialogInput::kEnter, 0}};
     ChooseSkinAndWindowMode();
-    ASSERT_EQ(m.dialogs.size(), 1u);
-    EXPECT_EQ(m.dialogs[0].name, "PYKEYB");
+    ASSERT_EQ(m.gui.dialogs.size(), 1u);
+    EXPECT_EQ(m.gui.dialogs[0].name, "PYKEYB");
     EXPECT_EQ(g_ctx.windowMode, 1);
     EXPECT_EQ(g_ctx.skinChoice, 1);
-    EXPECT_EQ(m.Read(At("vobmpsx3.bmp")), "cool 3");
+    EXPECT_EQ(m.Read(At("vobmpsx3.bmp")), Piece("cool", 3));
 }
 
 TEST_F(SkinTest, KeepingTheEarlierDataSkipsTheDialogAndTheSkin) {
     g_ctx.backupState = kBackupKeep;
     ChooseSkinAndWindowMode();
-    EXPECT_TRUE(m.dialogs.empty());
+    EXPECT_TRUE(m.gui.dialogs.empty());
     EXPECT_EQ(g_ctx.windowMode, 0);
     EXPECT_FALSE(m.Exists(At("vobmp8.voh")));
     EXPECT_TRUE(m.boxes.empty());
 
     // Without the dialog's template the defaults stand and the first skin is unpacked.
     g_ctx.backupState = kBackupDone;
-    m.resources.erase(m.resources.begin());  // the dialog templates come first
-    m.resources.erase(m.resources.begin());
+    m.gui.dialogTemplates.clear();
     ChooseSkinAndWindowMode();
     EXPECT_EQ(g_ctx.windowMode, 1);
     EXPECT_EQ(g_ctx.skinChoice, 1);
-    EXPECT_EQ(m.Read(At("vobmp8.voh")), "cool 8");
+    EXPECT_EQ(m.Read(At("vobmp8.voh")), Piece("cool", 8));
 }
 
 TEST_F(SkinTest, PayloadFilesThatFailAreListedAndTheDialogStillFollows) {
     m.Remove(At("vorn1.wav"));
-    m.dialogInput = {{sim::DialogInput::kClick, 105}};
+    m.gui.dialogInput = {{sim::DialogInput::kClick, 105}};
     ChooseSkinAndWindowMode();
     ASSERT_EQ(m.boxes.size(), 1u);
     EXPECT_EQ(m.boxes[0].text,
               "vorn1.wav....有文件没有成功解压，请重新下载安装！\r\n\r\n\r\n上述文件没有成功复制，请重新下载安装！\r\n");
     EXPECT_EQ(m.boxes[0].title, "智能砚舟");
-    EXPECT_EQ(m.dialogs.size(), 1u);
+    EXPECT_EQ(m.gui.dialogs.size(), 1u);
 
     // The skin archive is gone too: its message follows the first text.
     m.boxes.clear();
@@ -118,7 +121,7 @@ TEST_F(SkinTest, LongDamagedOrIncompleteSkinArchivesGiveTheSkinMessage) {
     uint32_t seed = 12345;
     for (char& c : filler) c = (char)((seed = seed * 1103515245u + 12345u) >> 24);  // incompressible
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"longer than 128 KiB", Build({{"vobmp8.voh", "8", ""}, {"filler.bin", filler, ""}}, true)},
+        {"longer than 128 KiB", Build({{"vobmp8.voh", Piece("long", 8), ""}, {"filler.bin", filler, ""}}, true)},
         {"no members", Build({}, true)},
         {"not an archive", "this is not a skin archive at all"},
         {"cut short", Skin("cut").substr(0, 60)},
@@ -127,7 +130,7 @@ TEST_F(SkinTest, LongDamagedOrIncompleteSkinArchivesGiveTheSkinMessage) {
         SCOPED_TRACE(c.first);
         m.boxes.clear();
         m.AddFile(At("冷色瓷面.voz"), c.second);
-        m.dialogInput = {{sim::DialogInput::kClick, 105}};
+        m.gui.dialogInput = {{sim::DialogInput::kClick, 105}};
         ChooseSkinAndWindowMode();
         ASSERT_FALSE(m.boxes.empty());
         const std::string& text = m.boxes.back().text;
