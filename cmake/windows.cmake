@@ -95,6 +95,12 @@ if(VORN_TARGET STREQUAL "win64")
   vorn_setup_exe(vornsetup64 ${CMAKE_BINARY_DIR}/vornsetup64.rc ${VORN_PAYLOAD})
   add_dependencies(vornsetup64 payload)
 
+  # Test code for the Wine GUI scenarios, never shipped: a program that holds
+  # the input method (a window of its UI class, its shared memory).
+  add_executable(imeholder64 WIN32 ${CMAKE_SOURCE_DIR}/tests/programs/imeholder.c)
+  target_compile_options(imeholder64 PRIVATE -finput-charset=UTF-8 -Wall)
+  target_link_options(imeholder64 PRIVATE -static -static-libgcc)
+
   # The platform contract suite, run under Wine.
   file(GLOB VORN_CONTRACT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/contract/*.cpp)
   # With the skin dialog's templates, for the dialog contract.
