@@ -35,15 +35,15 @@ int CheckDefaultInputMethod(void) {
     FindImeInPreload();
     if (g_preload.hit && g_preload.position == 1) {
         if (g_preload.count < 2) {
-            MessageBoxW(NULL, MSG_ONLY_IME_W, TITLE_INSTALL_W, MB_OK);
+            ShowMessageW(MSG_ONLY_IME_W, TITLE_INSTALL_W, MB_OK);
             return 0;
         }
-        MessageBoxW(NULL, MSG_DEFAULT_IME_W, TITLE_INSTALL_W, MB_OK);
+        ShowMessageW(MSG_DEFAULT_IME_W, TITLE_INSTALL_W, MB_OK);
         // The exchange is offered on 32-bit Windows only.
         if (Is64BitWindows()) return 0;
-        if (MessageBoxW(NULL, MSG_MAKE_NON_DEFAULT_W, TITLE_INSTALL_W, MB_YESNO) != IDYES) return 0;
+        if (ShowMessageW(MSG_MAKE_NON_DEFAULT_W, TITLE_INSTALL_W, MB_YESNO, IDNO) != IDYES) return 0;
         SwapFirstTwoPreload();
-        MessageBoxW(NULL, MSG_RESTART_FIRST_W, TITLE_INSTALL_W, MB_OK);
+        ShowMessageW(MSG_RESTART_FIRST_W, TITLE_INSTALL_W, MB_OK);
         return 0;
     }
     // Not the user's default, but active in this thread: it is the default
@@ -51,7 +51,7 @@ int CheckDefaultInputMethod(void) {
     char description[kDescBuffer];
     CurrentLayoutDescription(description);
     if (IsOurDescription(description)) {
-        MessageBoxW(NULL, MSG_ACTIVE_IME_W, TITLE_INSTALL_W, MB_OK);
+        ShowMessageW(MSG_ACTIVE_IME_W, TITLE_INSTALL_W, MB_OK);
         return 0;
     }
     return 1;

@@ -4,6 +4,7 @@
 #include "imereg/imereg.h"
 #include "imereg/texts.h"
 #include "setup/context.h"
+#include "setup/log.h"
 
 HKL g_installedLayout;
 
@@ -33,6 +34,13 @@ bool RegisterImeLayout(void) {
     if (n == 0 || n >= kSystemDirChars || !AppendWide(path, sizeof(path) / sizeof(path[0]), FMT_IME_FILE_W))
         return false;
     g_installedLayout = ImmInstallIMEW(path, LAYOUT_TEXT_W);
+    if (LogEnabled()) {
+        char format[128];
+        char layout[24];
+        snprintf(layout, sizeof(layout), "%08lx", (unsigned long)(ULONG_PTR)g_installedLayout);
+        snprintf(format, sizeof(format), LOG_IME_INSTALL, "%s", "%s", layout);
+        LogEventW(format, path, LAYOUT_TEXT_W);
+    }
     return g_installedLayout != NULL;
 }
 
@@ -192,6 +200,7 @@ void RegisterLayoutManually(void) {
         ShowFailureA(nt ? MSG_NEED_ADMIN_NT : MSG_CREATE_ENTRY_9X, TITLE_VORN_WUBI);
         return;
     }
+    LogRegistryKey(LOG_ROOT_HKLM, KEY_LAYOUTS, id);
     WriteRegText(entry, VALUE_IME_FILE, IME_FILE_VALUE);
     WriteRegText(entry, VALUE_LAYOUT_FILE, nt ? LAYOUT_FILE_NT : LAYOUT_FILE_9X);
     WriteRegText(entry, VALUE_LAYOUT_TEXT, big5 ? LAYOUT_TEXT_BIG5 : LAYOUT_TEXT_GBK);

@@ -6,6 +6,7 @@
 #include "imereg/imereg.h"
 #include "imereg/texts.h"
 #include "setup/context.h"
+#include "setup/log.h"
 
 PreloadState g_preload;
 
@@ -30,7 +31,9 @@ bool ReadRegText(HKEY key, LPCSTR name, char* out, DWORD cbOut) {
 }
 
 LSTATUS WriteRegText(HKEY key, LPCSTR name, LPCSTR text) {
-    return RegSetValueExA(key, name, 0, REG_SZ, (const BYTE*)text, (DWORD)strlen(text));
+    LSTATUS status = RegSetValueExA(key, name, 0, REG_SZ, (const BYTE*)text, (DWORD)strlen(text));
+    if (status == ERROR_SUCCESS) LogRegistryValue(name, text);
+    return status;
 }
 
 static void EntryName(char* out, int n) { snprintf(out, kValueNameBytes, "%d", n); }
@@ -279,6 +282,7 @@ static void AddTo9xList(HKEY preload, LPCSTR id) {
 
 void AddLayoutToUserPreload(LPCSTR id) {
     if (!id || !id[0]) return;
+    LogRegistryKey(LOG_ROOT_HKCU, KEY_USER_LAYOUT, KEY_PRELOAD);
     if (IsNtFamily()) {
         HKEY layout, preload;
         if (RegOpenKeyExA(HKEY_CURRENT_USER, KEY_USER_LAYOUT, 0, KEY_READ, &layout) != ERROR_SUCCESS) {

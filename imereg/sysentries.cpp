@@ -5,6 +5,7 @@
 #include "imereg/imereg.h"
 #include "imereg/texts.h"
 #include "setup/context.h"
+#include "setup/log.h"
 
 enum { kSystemDirChars = 100, kUserNameChars = 198 };
 
@@ -16,7 +17,9 @@ static size_t WideLength(LPCWSTR s) {
 
 // REG_SZ through the wide call, sized as twice the characters without the terminator.
 static void WriteWideText(HKEY key, LPCWSTR name, LPCWSTR text) {
-    RegSetValueExW(key, name, 0, REG_SZ, (const BYTE*)text, (DWORD)(WideLength(text) * sizeof(WCHAR)));
+    if (RegSetValueExW(key, name, 0, REG_SZ, (const BYTE*)text, (DWORD)(WideLength(text) * sizeof(WCHAR))) ==
+        ERROR_SUCCESS)
+        LogRegistryValueW(name, text);
 }
 
 // Opens `parentPath` of HKEY_LOCAL_MACHINE for reading and creates or opens
@@ -39,6 +42,7 @@ void WriteUninstallEntry(void) {
         RegCloseKey(parent);
         return;
     }
+    LogRegistryKeyW(LOG_ROOT_HKLM, KEY_UNINSTALL_W, KEY_UNINSTALL_ENTRY_W);
     WriteWideText(entry, VALUE_DISPLAY_NAME_W, DISPLAY_NAME_W);
 
     WCHAR path[kSystemDirChars + 16];
@@ -56,6 +60,7 @@ void WriteAutoStartEntry(LPCSTR command) {
     HKEY parent, run;
     if (!command) return;
     if (!OpenMachineEntry(KEY_CURRENT_VERSION, KEY_RUN, &parent, &run)) return;
+    LogRegistryKey(LOG_ROOT_HKLM, KEY_CURRENT_VERSION, KEY_RUN);
     RegDeleteValueA(run, VALUE_AUTOSTART);
     WriteRegText(run, VALUE_AUTOSTART, command);
     RegCloseKey(run);
@@ -65,6 +70,7 @@ void WriteAutoStartEntry(LPCSTR command) {
 void WriteBrowserTag(void) {
     HKEY parent, platform;
     if (!OpenMachineEntry(KEY_USER_AGENT, KEY_POST_PLATFORM, &parent, &platform)) return;
+    LogRegistryKey(LOG_ROOT_HKLM, KEY_USER_AGENT, KEY_POST_PLATFORM);
     // Earlier versions: tavk6300 … tavk6800, then tavk7000 … tavk7900.
     char token[] = BROWSER_TOKEN_OLDEST;
     for (char minor = '3'; minor <= '8'; minor++) {
@@ -76,7 +82,8 @@ void WriteBrowserTag(void) {
         token[5] = minor;
         RegDeleteValueA(platform, token);
     }
-    RegSetValueExA(platform, BROWSER_TOKEN, 0, REG_SZ, (const BYTE*)"", 0);
+    if (RegSetValueExA(platform, BROWSER_TOKEN, 0, REG_SZ, (const BYTE*)"", 0) == ERROR_SUCCESS)
+        LogRegistryValue(BROWSER_TOKEN, "");
     RegCloseKey(platform);
     RegCloseKey(parent);
 }
@@ -122,5 +129,6 @@ void SetLowIntegrity(void) {
     if (cchSystem == 0 || cchSystem >= sizeof(system)) return;
     int cch = snprintf(command, sizeof(command), FMT_ICACLS, system, directory);
     if (cch < 0 || (size_t)cch >= sizeof(command)) return;
-    WinExec(command, SW_SHOW);
+    UINT started = WinExec(command, SW_SHOW);
+    LogProcessStarted(command, started);
 }

@@ -12,6 +12,7 @@
 #include "payload/texts.h"
 #include "payload/voz.h"
 #include "setup/context.h"
+#include "setup/log.h"
 
 enum {
     kNameArea = 100,          // work area: the member's name, then the expanded bytes
@@ -184,7 +185,9 @@ static bool ExtractMember(const VozMember* member, bool legacy, BYTE* area, DWOR
     if (file == HFILE_ERROR) return false;
     UINT written = _lwrite(file, (LPCSTR)data, length);
     _lclose(file);
-    return written == length;
+    if (written != length) return false;
+    LogFileWritten(member->name, path, length);
+    return true;
 }
 
 // Every member whose name cannot be written, whose bytes do not expand or do
@@ -335,7 +338,7 @@ void RestoreUserData(void) {
     } else {
         WCHAR text[64];
         FormatRestoredText(text, sizeof(text) / sizeof(text[0]), restored);
-        MessageBoxW(NULL, text, PAYLOAD_TITLE_VORN_W, MB_OK);
+        ShowMessageW(text, PAYLOAD_TITLE_VORN_W, MB_OK);
     }
     GlobalFree(block);
 }

@@ -11,6 +11,7 @@
 #include "payload/payload.h"
 #include "payload/texts.h"
 #include "setup/context.h"
+#include "setup/log.h"
 #include "setup/progress.h"
 #include "userdata/userdata.h"
 
@@ -25,6 +26,20 @@ static void ReportCopyFailure(LPCSTR target) {
     char text[MAX_PATH + 128];
     snprintf(text, sizeof(text), MSG_COPY_FAILED_FMT, target);
     ShowFailureA(text, PAYLOAD_TITLE_PLACE);
+}
+
+// The bare name of a path, for the log.  A double-byte character's second
+// byte may be "\": it is stepped over with its lead byte.
+static LPCSTR BaseName(LPCSTR path) {
+    LPCSTR name = path;
+    for (LPCSTR p = path; *p; p++) {
+        if ((BYTE)*p >= 0x81 && p[1]) {
+            p++;
+            continue;
+        }
+        if (*p == '\\') name = p + 1;
+    }
+    return name;
 }
 
 // The copy and its one retry, file calls only (it may run with WOW64
@@ -42,7 +57,10 @@ static bool CopyWithRetry(LPCSTR source, LPCSTR target) {
 // Copies over `target`; a target Windows holds loaded is moved aside and the
 // copy tried once more.  Placement goes on after a failure.
 void CopyIntoPlace(LPCSTR source, LPCSTR target) {
-    if (!CopyWithRetry(source, target)) ReportCopyFailure(target);
+    if (CopyWithRetry(source, target))
+        LogFilePlaced(BaseName(source), target, source);
+    else
+        ReportCopyFailure(target);
 }
 
 // The stubs and setupw64.exe carry "智能砚舟输入平台  6.3" (or 6.7) in UTF-16LE;
@@ -83,8 +101,9 @@ void PatchVersionText(LPCSTR path) {
     }
     file = _lcreat(path, 0);
     if (file == HFILE_ERROR) return;
-    _lwrite(file, (LPCSTR)data, n);
+    UINT written = _lwrite(file, (LPCSTR)data, n);
     _lclose(file);
+    if (written == n) LogEvent(LOG_VERSION_PATCHED, path, (unsigned long)n);
 }
 
 // Copies within the installation directory; failures pass silently.
@@ -93,7 +112,7 @@ static void CopyInInstallDir(LPCSTR sourceName, LPCSTR targetName) {
     char target[MAX_PATH];
     InstallPath(source, sizeof(source), sourceName);
     InstallPath(target, sizeof(target), targetName);
-    if (source[0] && target[0]) CopyFileA(source, target, FALSE);
+    if (source[0] && target[0] && CopyFileA(source, target, FALSE)) LogFilePlaced(sourceName, target, source);
 }
 
 static void ResetAndDelete(LPCSTR name) {
@@ -111,7 +130,8 @@ static void UseVistaCompanion(void) {
     ResetAndDelete(NAME_COMPANION);
     InstallPath(variant, sizeof(variant), NAME_COMPANION6);
     InstallPath(companion, sizeof(companion), NAME_COMPANION);
-    if (variant[0] && companion[0]) MoveFileA(variant, companion);
+    if (variant[0] && companion[0] && MoveFileA(variant, companion))
+        LogFilePlaced(NAME_COMPANION6, companion, companion);
 }
 
 // The input method (or its stub) into `dir`\vornhu4.ime.  The stub gets its
@@ -128,7 +148,10 @@ static void PlaceIme(LPCSTR sourceName, bool patch, LPCSTR dir, bool systemDir) 
     PVOID redirection = systemDir ? DisableFsRedirection() : NULL;
     bool copied = CopyWithRetry(source, target);
     RestoreFsRedirection(redirection);
-    if (!copied) ReportCopyFailure(target);
+    if (copied)
+        LogFilePlaced(sourceName, target, source);
+    else
+        ReportCopyFailure(target);
 }
 
 // The uninstaller into the system directory: no retry, a message on failure.
@@ -143,7 +166,10 @@ static void PlaceUninstaller(LPCSTR sourceName) {
     SetFileAttributesA(target, FILE_ATTRIBUTE_ARCHIVE);
     BOOL copied = CopyFileA(source, target, FALSE);
     RestoreFsRedirection(redirection);
-    if (!copied) ReportCopyFailure(target);
+    if (copied)
+        LogFilePlaced(sourceName, target, source);
+    else
+        ReportCopyFailure(target);
 }
 
 static void DeleteStubs(void) {

@@ -2,6 +2,7 @@
 // the path record "vornpath.voh" through which a later setup finds this one.
 #include "setup/context.h"
 
+#include "setup/log.h"
 #include "setup/progress.h"
 #include "setup/texts.h"
 
@@ -10,6 +11,7 @@ InstallContext g_ctx;
 void ResetInstallContext(void) {
     memset(&g_ctx, 0, sizeof(g_ctx));
     memset(&g_progress, 0, sizeof(g_progress));
+    LogClose();
 }
 
 void CopyText(char* dst, size_t cbDst, LPCSTR src) {
@@ -130,8 +132,9 @@ void FirstFixedDrive(char* out, size_t cbOut) {
 static void WriteRecordFile(LPCSTR path) {
     HFILE f = _lcreat(path, 0);
     if (f == HFILE_ERROR) return;
-    _lwrite(f, g_ctx.installDir, (UINT)strlen(g_ctx.installDir));
+    UINT written = _lwrite(f, g_ctx.installDir, (UINT)strlen(g_ctx.installDir));
     _lclose(f);
+    if (written != (UINT)HFILE_ERROR) LogFileWritten(PATH_RECORD_NAME, path, written);
 }
 
 void WritePathRecord(void) {
@@ -167,12 +170,39 @@ void ReadPathRecord(char* target, size_t cbTarget) {
     _lclose(f);
 }
 
+static LPCSTR AnswerName(int answer) {
+    switch (answer) {
+        case IDOK: return LOG_ANSWER_OK;
+        case IDYES: return LOG_ANSWER_YES;
+        case IDNO: return LOG_ANSWER_NO;
+        default: return LOG_ANSWER_OTHER;
+    }
+}
+
+int ShowMessageA(LPCSTR text, LPCSTR title, UINT type, int quietAnswer) {
+    int answer = g_ctx.quiet ? quietAnswer : MessageBoxA(NULL, text, title, type);
+    LogEvent(LOG_MESSAGE, title ? title : "", text ? text : "", AnswerName(answer), g_ctx.quiet ? LOG_NOT_SHOWN : "");
+    return answer;
+}
+
+int ShowMessageW(LPCWSTR text, LPCWSTR title, UINT type, int quietAnswer) {
+    int answer = g_ctx.quiet ? quietAnswer : MessageBoxW(NULL, text, title, type);
+    if (LogEnabled()) {
+        // The title and text stay UTF-16 to the log; only the answer is formatted here.
+        char format[128];
+        snprintf(format, sizeof(format), LOG_MESSAGE, "%s", "%s", AnswerName(answer),
+                 g_ctx.quiet ? LOG_NOT_SHOWN : "");
+        LogEventW(format, title, text);
+    }
+    return answer;
+}
+
 int ShowFailureA(LPCSTR text, LPCSTR title) {
     g_ctx.reportedFailures++;
-    return MessageBoxA(NULL, text, title, MB_OK);
+    return ShowMessageA(text, title, MB_OK);
 }
 
 int ShowFailureW(LPCWSTR text, LPCWSTR title) {
     g_ctx.reportedFailures++;
-    return MessageBoxW(NULL, text, title, MB_OK);
+    return ShowMessageW(text, title, MB_OK);
 }

@@ -51,6 +51,9 @@ struct InstallContext {
     HGLOBAL workMemory;
     BYTE* workBuffer;
 
+    // Unattended runs: no message box is shown, each takes its default answer.
+    int quiet;
+
     // Outcome of the run, for the silent install's exit code.
     int reportedFailures;         // failure messages shown by the steps
     int sequenceStopped;          // the sequence ended early (locked input method)
@@ -91,7 +94,15 @@ bool FormatPath(char* out, size_t cbOut, LPCSTR format, LPCSTR a, LPCSTR b = NUL
 
 void RunInstallSequence(void);
 
-// Failure messages of the install steps: shown exactly like MessageBoxA/W
-// with no owner and MB_OK, and counted for the silent install's exit code.
+// Every message box of the setup goes through these: no owner, `type` as
+// given, and the answer is returned.  In quiet mode nothing is shown and
+// `quietAnswer` is taken: IDOK for a message, and for a question the answer
+// that keeps the user's data and changes least.  Either way the message and
+// its answer go to the log.
+int ShowMessageA(LPCSTR text, LPCSTR title, UINT type, int quietAnswer = IDOK);
+int ShowMessageW(LPCWSTR text, LPCWSTR title, UINT type, int quietAnswer = IDOK);
+
+// Failure messages of the install steps: MB_OK messages as above, counted
+// for the silent install's exit code.
 int ShowFailureA(LPCSTR text, LPCSTR title);
 int ShowFailureW(LPCWSTR text, LPCWSTR title);

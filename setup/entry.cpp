@@ -3,6 +3,7 @@
 #include "imereg/imereg.h"
 #include "payload/payload.h"
 #include "setup/context.h"
+#include "setup/log.h"
 #include "setup/texts.h"
 #include "ui/window.h"
 
@@ -54,21 +55,143 @@ static void ParseRegistrationDirectory(LPCSTR commandLine) {
     CopyText(g_ctx.installDir, sizeof(g_ctx.installDir), r + strlen(WORD_REGISTER_DIR));
 }
 
+// ---- words for unattended installs ------------------------------------------
+
+enum { kTokenBytes = MAX_PATH + 16, kModeLineBytes = 4096 };
+
+// What the administrator asked for, and the command line the run-mode words
+// are looked for in: the log word's span blanked, so that a log path holding
+// "regvo32" or "setvosrf32" does not choose the run mode.
+struct AdminWords {
+    bool quiet;
+    char logPath[kTokenBytes];
+    char modeLine[kModeLineBytes];
+};
+
+static AdminWords s_words;
+
+static bool SameAscii(LPCSTR a, LPCSTR lowerWord, size_t n) {
+    for (size_t i = 0; i < n; i++) {
+        char c = a[i];
+        if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
+        if (c != lowerWord[i]) return false;
+    }
+    return true;
+}
+
+// Reads one word from `*p` as Windows splits a command line: blanks outside
+// quotes end it, quotes are dropped (backslashes stay as they are: a path's
+// own).  False, with the word cut, when it does not fit `cbWord`.
+static bool NextWord(LPCSTR* p, char* word, size_t cbWord) {
+    const char* s = *p;
+    size_t n = 0;
+    bool quoted = false, fits = true;
+    for (; *s && (quoted || (*s != ' ' && *s != '\t')); s++) {
+        if (*s == '"') {
+            quoted = !quoted;
+            continue;
+        }
+        if (n + 1 < cbWord)
+            word[n++] = *s;
+        else
+            fits = false;
+    }
+    word[n] = 0;
+    *p = s;
+    return fits;
+}
+
+// The silent install's words: "/quiet" and "/log=<path>".  Other words are
+// left to the run-mode test, as before.
+static void ReadAdminWords(LPCSTR commandLine) {
+    memset(&s_words, 0, sizeof(s_words));
+    size_t cbLine = strlen(commandLine);
+    bool blank = cbLine < sizeof(s_words.modeLine);
+    if (blank) memcpy(s_words.modeLine, commandLine, cbLine + 1);
+    char word[kTokenBytes];
+    LPCSTR p = commandLine;
+    while (*p) {
+        while (*p == ' ' || *p == '\t') p++;
+        if (!*p) break;
+        LPCSTR start = p;
+        bool fits = NextWord(&p, word, sizeof(word));
+        size_t cbLog = strlen(WORD_LOG);
+        if (fits && strlen(word) == strlen(WORD_QUIET) && SameAscii(word, WORD_QUIET, strlen(WORD_QUIET))) {
+            s_words.quiet = true;
+        } else if (strlen(word) >= cbLog && SameAscii(word, WORD_LOG, cbLog)) {
+            // A cut path would name another file: no log then.
+            if (fits) CopyText(s_words.logPath, sizeof(s_words.logPath), word + cbLog);
+            if (blank) memset(s_words.modeLine + (start - commandLine), ' ', (size_t)(p - start));
+        }
+    }
+    if (!blank) CopyText(s_words.modeLine, sizeof(s_words.modeLine), "");
+}
+
+static LPCSTR ModeLine(LPCSTR commandLine) { return s_words.modeLine[0] ? s_words.modeLine : commandLine; }
+
+// The 64-bit registration program takes the setting from the setup that
+// started it, through the environment.
+static void ReadInheritedWords(void) {
+    char value[kTokenBytes];
+    DWORD n = GetEnvironmentVariableA(ENV_QUIET, value, sizeof(value));
+    s_words.quiet = n > 0 && n < sizeof(value) && strcmp(value, ENV_QUIET_ON) == 0;
+    n = GetEnvironmentVariableA(ENV_LOG, value, sizeof(value));
+    if (n > 0 && n < sizeof(value)) CopyText(s_words.logPath, sizeof(s_words.logPath), value);
+}
+
+static void LogStart(LPCSTR commandLine) {
+    if (!LogEnabled()) return;
+    OSVERSIONINFOA info;
+    memset(&info, 0, sizeof(info));
+    info.dwOSVersionInfoSize = sizeof(info);
+    if (!GetVersionExA(&info)) memset(&info, 0, sizeof(info));
+    bool is64 = Is64BitWindows();
+    LogEvent(LOG_START, (int)(8 * sizeof(void*)), commandLine, (unsigned long)info.dwMajorVersion,
+             (unsigned long)info.dwMinorVersion, (unsigned long)info.dwBuildNumber, is64 ? LOG_BITS_64 : LOG_BITS_32,
+             g_ctx.oemCodePage, GetACP(), g_ctx.installDir);
+    if (g_ctx.quiet) LogEvent(LOG_QUIET);
+}
+
+static int LogEnd(int exitCode, LPCSTR meaning) {
+    LogEvent(LOG_END, exitCode, meaning, (unsigned long)LogElapsed());
+    return exitCode;
+}
+
+static LPCSTR SilentExitMeaning(int exitCode) {
+    switch (exitCode) {
+        case kExitOk: return LOG_EXIT_OK;
+        case kExitStepFailed: return LOG_EXIT_STEP_FAILED;
+        case kExitImeLocked: return LOG_EXIT_IME_LOCKED;
+        case kExitNoPayload: return LOG_EXIT_NO_PAYLOAD;
+        default: return LOG_EXIT_NOT_ADMIN;
+    }
+}
+
+// ---- run modes -------------------------------------------------------------
+
 static int RunRegistrationMode(LPCSTR commandLine) {
     ParseRegistrationDirectory(commandLine);
+    LogEvent(LOG_MODE_REGISTER, g_ctx.installDir);
     WritePathRecord();
     RegisterImeLayout();
-    MessageBoxW(NULL, MSG_REGISTERED_W, TITLE_VORN_W, MB_OK);
-    return 0;
+    ShowMessageW(MSG_REGISTERED_W, TITLE_VORN_W, MB_OK);
+    return LogEnd(0, LOG_EXIT_REGISTERED);
 }
 
 static int RunSilentInstall(void) {
+    LogEvent(LOG_MODE_SILENT);
     bool payloadReady = OpenPayload();
+    if (!payloadReady) LogEvent(LOG_PAYLOAD_MISSING);
     RunInstallSequence();
     ClosePayload();
-    if (g_ctx.sequenceStopped) return kExitImeLocked;
-    if (!payloadReady) return kExitNoPayload;
-    return g_ctx.reportedFailures ? kExitStepFailed : kExitOk;
+    int exitCode = kExitOk;
+    if (g_ctx.sequenceStopped)
+        exitCode = kExitImeLocked;
+    else if (!payloadReady)
+        exitCode = kExitNoPayload;
+    else if (g_ctx.reportedFailures)
+        exitCode = kExitStepFailed;
+    return LogEnd(exitCode, SilentExitMeaning(exitCode));
 }
 
 static int RunInteractive(HINSTANCE instance, int showCommand) {
@@ -83,22 +206,42 @@ int SetupMain(HINSTANCE instance, LPCSTR commandLine, int showCommand) {
     g_ctx.currentPage = 0;
     g_ctx.oemCodePage = GetOEMCP();
     g_ctx.runState = kRunInteractive;
-    ResolveInstallDirectory();
 
+    // The unattended words count for the silent install and the 64-bit
+    // registration only; the window is for a person at the screen.
+    ReadAdminWords(commandLine);
+    LPCSTR modeLine = ModeLine(commandLine);
+    bool registration = ContainsWord(modeLine, WORD_REGISTER);
+    bool silent = !registration && ContainsWord(modeLine, WORD_SILENT);
+    if (registration) ReadInheritedWords();
+    if (registration || silent) {
+        g_ctx.quiet = s_words.quiet ? 1 : 0;
+        if (s_words.logPath[0]) LogOpen(s_words.logPath);
+    }
+    ResolveInstallDirectory();
+    LogStart(commandLine);
+
+    LogEvent(LOG_RIGHTS_CHECK);
     if (AdministratorCheck()) {
-        MessageBoxW(NULL, MSG_NEED_ADMIN_W, TITLE_VORN_W, MB_OK);
-        bool silent = !ContainsWord(commandLine, WORD_REGISTER) && ContainsWord(commandLine, WORD_SILENT);
-        return silent ? kExitNotAdministrator : 0;
+        LogEvent(LOG_RIGHTS_MISSING);
+        ShowMessageW(MSG_NEED_ADMIN_W, TITLE_VORN_W, MB_OK);
+        return silent ? LogEnd(kExitNotAdministrator, LOG_EXIT_NOT_ADMIN) : LogEnd(0, LOG_EXIT_RIGHTS_SHOWN);
     }
 
     g_ctx.commandMode = kCommandNone;
-    if (ContainsWord(commandLine, WORD_REGISTER))
+    if (registration)
         g_ctx.commandMode = kCommandRegister;
-    else if (ContainsWord(commandLine, WORD_SILENT))
+    else if (silent)
         g_ctx.runState = kRunSilent;
 
     bool is64 = Is64BitWindows();
     if (is64 && g_ctx.commandMode == kCommandRegister) return RunRegistrationMode(commandLine);
     if (g_ctx.runState == kRunSilent) return RunSilentInstall();
+    if (LogEnabled()) {
+        LogEvent(LOG_MODE_WINDOW);
+        LogEnd(0, LOG_EXIT_WINDOW);
+        LogClose();
+    }
+    g_ctx.quiet = 0;
     return RunInteractive(instance, showCommand);
 }

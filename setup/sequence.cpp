@@ -5,6 +5,7 @@
 #include "imereg/imereg.h"
 #include "payload/payload.h"
 #include "setup/context.h"
+#include "setup/log.h"
 #include "setup/texts.h"
 #include "userdata/userdata.h"
 
@@ -24,8 +25,11 @@ static bool ClearOldIme(LPCSTR dir, bool flagOnDeleteFailure) {
 
 static void StopForLockedIme(void) {
     g_ctx.sequenceStopped = 1;
-    MessageBoxW(NULL, MSG_IME_LOCKED_W, TITLE_INSTALL_W, MB_OK);
+    ShowMessageW(MSG_IME_LOCKED_W, TITLE_INSTALL_W, MB_OK);
 }
+
+static void BeginStep(LPCSTR name) { LogEvent(LOG_STEP_BEGIN, name); }
+static void EndStep(LPCSTR name) { LogEvent(LOG_STEP_END, name, g_ctx.reportedFailures); }
 
 // Only when an earlier version is in the preload list can its file be loaded.
 static bool OldImeReplaceable(void) {
@@ -51,34 +55,62 @@ static void RegisterKeyboardLayout(void) {
     }
 }
 
+// The started program inherits this process's environment: the quiet
+// setting and the log path go there, since its command line must end with
+// the directory.  Both are set or cleared every time, so the program hears
+// only what this run was asked.
 static void StartRegistration64(void) {
     char command[2 * kDirChars + 64];
     if (!FormatPath(command, sizeof(command), FMT_REGISTER64, g_ctx.installDir, g_ctx.installDir)) return;
-    WinExec(command, SW_SHOW);
+    SetEnvironmentVariableA(ENV_QUIET, g_ctx.quiet ? ENV_QUIET_ON : NULL);
+    SetEnvironmentVariableA(ENV_LOG, LogEnabled() ? LogPath() : NULL);
+    UINT started = WinExec(command, SW_SHOW);
+    LogProcessStarted(command, started);
 }
 
 void RunInstallSequence(void) {
     char path[MAX_PATH];
     g_ctx.sequenceStopped = 0;
+    BeginStep(STEP_DIRECTORIES);
     ResolveInstallDirectory();
     FetchSystemDirectory();
     WritePathRecord();
     CreateOneDirectory(g_ctx.installDir);
     GrantUserFullAccess(g_ctx.installDir);
     if (FormatPath(path, sizeof(path), FMT_FILER_DIR, g_ctx.installDir)) CreateOneDirectory(path);
+    EndStep(STEP_DIRECTORIES);
+    BeginStep(STEP_CONFIGURATION);
     WriteConfigurationFiles();
+    EndStep(STEP_CONFIGURATION);
 
+    BeginStep(STEP_OLD_IME);
     FindImeInPreload();
     g_ctx.oldImeInUse = 0;
     if (g_preload.hit && !OldImeReplaceable()) {
         StopForLockedIme();
+        LogEvent(LOG_STEP_STOPPED, STEP_OLD_IME);
         return;
     }
+    EndStep(STEP_OLD_IME);
 
+    BeginStep(STEP_UNPACK);
     PlaceProgramFiles(kPlaceUnpack);
+    EndStep(STEP_UNPACK);
+    BeginStep(STEP_LAYOUT);
     RegisterKeyboardLayout();
+    EndStep(STEP_LAYOUT);
+    BeginStep(STEP_REPLACE);
     PlaceProgramFiles(kPlaceReplace);
+    EndStep(STEP_REPLACE);
+    BeginStep(STEP_BROWSER);
     WriteBrowserTag();
+    EndStep(STEP_BROWSER);
+    BeginStep(STEP_AUTOSTART);
     if (FormatPath(path, sizeof(path), FMT_AUTOSTART, g_ctx.installDir)) WriteAutoStartEntry(path);
-    if (Is64BitWindows()) StartRegistration64();
+    EndStep(STEP_AUTOSTART);
+    if (Is64BitWindows()) {
+        BeginStep(STEP_REGISTER64);
+        StartRegistration64();
+        EndStep(STEP_REGISTER64);
+    }
 }

@@ -33,3 +33,63 @@
 // The program path is quoted: the directory usually holds a space.
 #define FMT_AUTOSTART "\"%svorntavk.exe\" vo"
 #define FMT_REGISTER64 "%ssetupw64.exe regvo32=%s"
+// The quiet setting and the log reach the 64-bit registration program
+// through the environment it inherits: its command line must end with the
+// directory.
+#define ENV_QUIET "VORNSETUP_QUIET"
+#define ENV_LOG "VORNSETUP_LOG"
+#define ENV_QUIET_ON "1"
+
+// Words for unattended installs, each a word of its own on the command line
+// (any letter case); they apply to the silent install.  "/log=" is followed
+// by the log file's path; quotes around the path or the whole word let it
+// hold spaces: /log="C:\My Logs\vorn.log" or "/log=C:\My Logs\vorn.log".
+#define WORD_QUIET "/quiet"
+#define WORD_LOG "/log="
+
+// The log: one line per event.
+#define LOG_LINE_HEAD "%04d-%02d-%02d %02d:%02d:%02d.%03d [%lu] "
+#define LOG_START                                                                                      \
+    "start: 智能砚舟 setup 7.7 (%d-bit program), command line \"%s\"; Windows %lu.%lu.%lu, %s Windows; " \
+    "OEM code page %u, ANSI code page %u; installation directory %s"
+#define LOG_BITS_64 "64-bit"
+#define LOG_BITS_32 "32-bit"
+#define LOG_QUIET "quiet: message boxes are not shown; each takes its default answer"
+#define LOG_RIGHTS_CHECK "administrator rights check (Vista and later: a probe written to the path record and read back)"
+#define LOG_RIGHTS_MISSING "administrator rights are missing"
+#define LOG_MODE_SILENT "silent install"
+#define LOG_MODE_REGISTER "64-bit registration of the input method in %s"
+#define LOG_MODE_WINDOW "the setup window runs; its messages are not logged"
+#define LOG_PAYLOAD_MISSING "the payload resource or the 2 MiB work buffer could not be had"
+#define LOG_END "end: exit code %d (%s), %lu ms"
+#define LOG_EXIT_OK "installed; no step reported a failure"
+#define LOG_EXIT_STEP_FAILED "the install ran to its end, but a step reported a failure"
+#define LOG_EXIT_IME_LOCKED "stopped before anything was placed: the earlier input method is locked"
+#define LOG_EXIT_NO_PAYLOAD "the payload resource or the work buffer could not be had"
+#define LOG_EXIT_NOT_ADMIN "no administrator rights; nothing was installed"
+#define LOG_EXIT_REGISTERED "registration done"
+#define LOG_EXIT_WINDOW "the setup window ended"
+#define LOG_EXIT_RIGHTS_SHOWN "the missing rights were reported"
+#define LOG_MESSAGE "message box \"%s\": %s -> %s%s"
+#define LOG_ANSWER_OK "OK"
+#define LOG_ANSWER_YES "Yes"
+#define LOG_ANSWER_NO "No"
+#define LOG_ANSWER_OTHER "other"
+#define LOG_NOT_SHOWN " (quiet: not shown)"
+#define LOG_STEP_BEGIN "step %s: begin"
+#define LOG_STEP_END "step %s: end (%d failure messages so far)"
+#define LOG_STEP_STOPPED "step %s: the sequence stops here"
+#define STEP_DIRECTORIES "directories and path record"
+#define STEP_CONFIGURATION "configuration files"
+#define STEP_OLD_IME "earlier input method"
+#define STEP_UNPACK "program files, unpack pass"
+#define STEP_LAYOUT "keyboard layout"
+#define STEP_REPLACE "program files, full input methods"
+#define STEP_BROWSER "browser tag"
+#define STEP_AUTOSTART "auto-start entry"
+#define STEP_REGISTER64 "64-bit registration program"
+#define LOG_FILE_PLACED "file %s -> %s, %lu bytes"
+#define LOG_FILE_PLACED_NO_SIZE "file %s -> %s"
+#define LOG_REG_KEY "registry key %s\\%s\\%s"
+#define LOG_REG_VALUE "registry value \"%s\" = \"%s\""
+#define LOG_PROCESS "process started: %s (WinExec returned %u)"

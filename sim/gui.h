@@ -128,6 +128,7 @@ struct GuiState {
     int quitCode = 0;
     std::vector<QueuedTimer> timers;
     HWND focus = nullptr;
+    HWND foreground = nullptr;
     std::map<HDC, DeviceContext> dcs;
     std::map<HGDIOBJ, GdiObject> objects;
     std::vector<DrawOp> drawing;

@@ -22,6 +22,7 @@ struct OpenFile {
     std::string key;
     size_t pos = 0;
     bool read = false, write = false;
+    bool append = false;  // FILE_APPEND_DATA: every write goes to the end
     bool dir = false;
     bool used = false;
 };
@@ -209,6 +210,7 @@ UINT _lwrite(HFILE file, LPCSTR buffer, UINT bytes) {
         e->data.resize(f->pos);
         return 0;
     }
+    if (f->append) f->pos = e->data.size();
     UINT n = bytes;
     if (m.Fault("_lwrite")) {
         n = bytes / 2;  // a full disk: part of the data reaches it
@@ -248,7 +250,8 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     if (key.empty()) return INVALID_HANDLE_VALUE;
     if (m.Fault("CreateFileA")) return Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
     FileEntry* e = Find(key);
-    bool wantWrite = (access & (GENERIC_WRITE | GENERIC_ALL)) != 0;
+    bool append = (access & FILE_APPEND_DATA) != 0 && (access & (GENERIC_WRITE | GENERIC_ALL)) == 0;
+    bool wantWrite = append || (access & (GENERIC_WRITE | GENERIC_ALL)) != 0;
     if (e && e->dir) {
         if (!(flags & FILE_FLAG_BACKUP_SEMANTICS)) return Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
         if (disposition == CREATE_NEW) return Fail(ERROR_FILE_EXISTS), INVALID_HANDLE_VALUE;
@@ -261,14 +264,18 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
         if (WritesDenied(ParentKey(key))) return Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
         e = &CreateEntry(key, display);
         m.lastError = 0;
-        return ToHandle(NewHandle(key, (access & GENERIC_READ) != 0, wantWrite, false));
+        int h = NewHandle(key, (access & GENERIC_READ) != 0, wantWrite, false);
+        g_open[h - 1].append = append;
+        return ToHandle(h);
     }
     if (disposition == CREATE_NEW) return Fail(ERROR_FILE_EXISTS), INVALID_HANDLE_VALUE;
     if (!OpenForRead(e)) return INVALID_HANDLE_VALUE;
     if (wantWrite && !CanReplace(e, key)) return INVALID_HANDLE_VALUE;
     if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) e->data.clear();
     m.lastError = (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) ? ERROR_ALREADY_EXISTS : 0;
-    return ToHandle(NewHandle(key, (access & (GENERIC_READ | GENERIC_ALL)) != 0, wantWrite, false));
+    int h = NewHandle(key, (access & (GENERIC_READ | GENERIC_ALL)) != 0, wantWrite, false);
+    g_open[h - 1].append = append;
+    return ToHandle(h);
 }
 
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, void*) {
@@ -738,6 +745,50 @@ UINT WinExec(LPCSTR command, UINT) {
 }
 
 void Sleep(DWORD ms) { Current().sleeps.push_back(ms); }
+
+void GetLocalTime(LPSYSTEMTIME time) {
+    // A fixed day; the clock follows the tick count.
+    DWORD ms = Current().tickCount;
+    time->wYear = 2026;
+    time->wMonth = 12;
+    time->wDayOfWeek = 2;
+    time->wDay = 8;
+    time->wHour = (WORD)(ms / 3600000 % 24);
+    time->wMinute = (WORD)(ms / 60000 % 60);
+    time->wSecond = (WORD)(ms / 1000 % 60);
+    time->wMilliseconds = (WORD)(ms % 1000);
+}
+
+DWORD GetCurrentProcessId(void) { return Current().processId; }
+
+namespace {
+std::string EnvName(LPCSTR name) { return sim::FoldGbk(name ? name : "", false); }
+}  // namespace
+
+// Windows' contract: the length without the terminator when it fits, else
+// the size needed with it; 0 and ERROR_ENVVAR_NOT_FOUND when absent.
+DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
+    Machine& m = Current();
+    auto it = m.environment.find(EnvName(name));
+    if (it == m.environment.end()) return Fail(ERROR_ENVVAR_NOT_FOUND), 0;
+    const std::string& v = it->second;
+    if (!buffer || size <= v.size()) return (DWORD)v.size() + 1;
+    memcpy(buffer, v.c_str(), v.size() + 1);
+    m.lastError = 0;
+    return (DWORD)v.size();
+}
+
+BOOL SetEnvironmentVariableA(LPCSTR name, LPCSTR value) {
+    Machine& m = Current();
+    if (!name || !*name || strchr(name, '=')) return Fail(ERROR_INVALID_PARAMETER), FALSE;
+    if (m.Fault("SetEnvironmentVariableA")) return Fail(ERROR_NOT_ENOUGH_MEMORY), FALSE;
+    if (value)
+        m.environment[EnvName(name)] = value;
+    else
+        m.environment.erase(EnvName(name));
+    return TRUE;
+}
+
 DWORD GetTickCount(void) { return Current().tickCount; }
 
 BOOL SHGetSpecialFolderPathA(HWND, LPSTR path, int folder, BOOL) {

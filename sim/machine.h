@@ -164,6 +164,10 @@ class Machine {
     std::deque<int> answers;  // answers for questions, in order; then `defaultAnswer`
     int defaultYesNo = IDYES;
     std::vector<std::string> winExecs;
+    // The process environment (names folded to upper case); a program
+    // started with WinExec inherits it.
+    std::map<std::string, std::string> environment;
+    DWORD processId = 4242;
     std::vector<AclGrant> grants;
     bool securityFails = false;  // SetNamedSecurityInfoA refuses to change a DACL
     std::vector<ImeInstallCall> imeInstalls;

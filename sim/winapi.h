@@ -106,6 +106,7 @@ typedef PVOID PSID;
 #define GENERIC_WRITE 0x40000000u
 #define GENERIC_EXECUTE 0x20000000u
 #define GENERIC_ALL 0x10000000u
+#define FILE_APPEND_DATA 0x0004
 #define FILE_SHARE_READ 0x1
 #define FILE_SHARE_WRITE 0x2
 #define FILE_SHARE_DELETE 0x4
@@ -253,6 +254,21 @@ HLOCAL LocalFree(HLOCAL mem);
 UINT WinExec(LPCSTR command, UINT show);
 void Sleep(DWORD ms);
 DWORD GetTickCount(void);
+typedef struct _SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+} SYSTEMTIME, *LPSYSTEMTIME;
+void GetLocalTime(LPSYSTEMTIME time);
+DWORD GetCurrentProcessId(void);
+#define ERROR_ENVVAR_NOT_FOUND 203L
+DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
+BOOL SetEnvironmentVariableA(LPCSTR name, LPCSTR value);
 DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
 
 // Shell
@@ -487,6 +503,8 @@ typedef void(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
 BOOL EnableWindow(HWND window, BOOL enable);
 BOOL IsWindowEnabled(HWND window);
 BOOL IsWindowVisible(HWND window);
+BOOL SetForegroundWindow(HWND window);
+HWND GetForegroundWindow(void);
 UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc);
 BOOL KillTimer(HWND window, UINT_PTR id);
 HWND SetFocus(HWND window);

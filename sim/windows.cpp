@@ -82,6 +82,7 @@ void RemoveWindow(HWND window) {
             i++;
     }
     if (gui.focus == window) gui.focus = nullptr;
+    if (gui.foreground == window) gui.foreground = nullptr;
     gui.windows.erase(window);
 }
 }  // namespace
@@ -236,6 +237,13 @@ BOOL IsWindowVisible(HWND window) {
     SimWindow* w = Gui().Find(window);
     return w && w->visible;
 }
+
+BOOL SetForegroundWindow(HWND window) {
+    if (!Gui().Find(window)) return FALSE;
+    Gui().foreground = window;
+    return TRUE;
+}
+HWND GetForegroundWindow(void) { return Gui().foreground; }
 
 BOOL InvalidateRect(HWND window, const RECT*, BOOL) {
     SimWindow* w = Gui().Find(window);

@@ -135,7 +135,7 @@ static void Finish(HWND window, WPARAM wParam, LPARAM lParam) {
     bool restartNow = g_ctx.oldImeInUse == 1;
     // The install report (ReportInstallResult) goes first; the end message
     // only when it had nothing to say.
-    MessageBoxW(NULL, restartNow ? MSG_DONE_RESTART_NOW_W : MSG_DONE_W, TITLE_BOX_W, MB_OK);
+    ShowMessageW(restartNow ? MSG_DONE_RESTART_NOW_W : MSG_DONE_W, TITLE_BOX_W, MB_OK);
     PostMessageA(window, WM_DESTROY, wParam, lParam);
 }
 
@@ -155,11 +155,11 @@ static void Install(HWND window, WPARAM wParam, LPARAM lParam) {
     // Programs that hold the input method must be closed first; the
     // install-path page stays and its button tries again.
     if (FindProgramsUsingIme() > 0) {
-        MessageBoxW(NULL, InUseMessage(), TITLE_BOX_W, MB_OK);
+        ShowMessageW(InUseMessage(), TITLE_BOX_W, MB_OK);
         g_ctx.currentPage = kPageInstallPath;
         return;
     }
-    if (IsImeDataInMemory()) MessageBoxW(NULL, MSG_IME_IN_MEMORY_W, TITLE_BOX_W, MB_OK);
+    if (IsImeDataInMemory()) ShowMessageW(MSG_IME_IN_MEMORY_W, TITLE_BOX_W, MB_OK);
     RunInstallSequence();
     ChooseSkinAndWindowMode();
     // After it: the settings record and the install stamp (WriteSettingsRecord, WriteInstallStamp).
@@ -212,6 +212,9 @@ static void OnClick(HWND window, WPARAM wParam, LPARAM lParam) {
     else
         OnLeftButton(window, wParam, lParam);
     EnableWindow(window, TRUE);
+    // An ownerless message box that closed meanwhile handed the activation to
+    // some other program's window, since this one was disabled.
+    SetForegroundWindow(window);
     g_win.busy = false;
     if (g_destroyWhenIdle) PostMessageA(window, WM_DESTROY, 0, 0);
 }

@@ -6,6 +6,8 @@
 void AskKeepUserData(void) {
     if (g_ctx.backupState != kBackupDone) return;
     bool sameDirectory = strcmp(g_ctx.installDir, g_ctx.previousDir) == 0;
-    int answer = MessageBoxW(NULL, sameDirectory ? MSG_KEEP_SAME_DIR_W : MSG_KEEP_OTHER_DIR_W, TITLE_SETUP_W, MB_YESNO);
+    // Unattended: Yes, the earlier data comes back rather than being lost.
+    int answer = ShowMessageW(sameDirectory ? MSG_KEEP_SAME_DIR_W : MSG_KEEP_OTHER_DIR_W, TITLE_SETUP_W, MB_YESNO,
+                              IDYES);
     if (answer == IDYES) g_ctx.backupState = kBackupKeep;
 }

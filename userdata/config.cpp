@@ -2,6 +2,7 @@
 // directory and the setup program writes rather than ships: the edition
 // marker and the network settings with the organisation's web address.
 #include "setup/context.h"
+#include "setup/log.h"
 #include "userdata/texts.h"
 #include "userdata/userdata.h"
 
@@ -16,8 +17,9 @@ static void WriteInstallFile(LPCSTR name, LPCSTR bytes, UINT cb) {
     if (!FormatPath(path, sizeof(path), FMT_INSTALL_FILE, g_ctx.installDir, name)) return;
     HFILE f = _lcreat(path, 0);
     if (f == HFILE_ERROR) return;
-    _lwrite(f, bytes, cb);
+    UINT written = _lwrite(f, bytes, cb);
     _lclose(f);
+    if (written == cb) LogFileWritten(name, path, cb);
 }
 
 void WriteConfigurationFiles(void) {

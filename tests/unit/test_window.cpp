@@ -430,6 +430,7 @@ TEST_F(WindowTest, CloseBoxEndsTheRunButNotWhileStepsRun) {
     b.gui.Click(w, 90, 257);
     b.gui.Pump();
     EXPECT_GE(seen, 2);
+    EXPECT_EQ(GetForegroundWindow(), w);
     EXPECT_TRUE(b.Exists("C:\\windows\\system32\\vornhu4.ime"));
     // The install ran to its end: the end message came, then the run ended.
     EXPECT_EQ(b.boxes.back().wtext, u"安装完毕，如不能使用，请重新启动计算机！");

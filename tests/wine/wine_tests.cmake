@@ -70,6 +70,12 @@ foreach(variant win7-936 win7-950 win7-32 winxp)
   endforeach()
 endforeach()
 
+# An unattended install (/quiet, a log path with a space) on the 936 prefix:
+# no message box in any process, and the log it leaves.
+add_test(NAME wine.win7-936.quiet COMMAND ${VORN_WINE_RUN} --variant win7-936 test test_quiet.QuietInstall)
+set_tests_properties(wine.win7-936.quiet PROPERTIES
+  FIXTURES_REQUIRED wine_win7-936 LABELS wine-full TIMEOUT 400 ENVIRONMENT "${VORN_WINE_ENV}")
+
 # The platform contract suite against Wine's Win32.
 add_test(NAME contract.wine COMMAND ${VORN_WINE_RUN} --variant win7-936 contract)
 set_tests_properties(contract.wine PROPERTIES
