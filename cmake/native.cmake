@@ -112,7 +112,7 @@ include(${CMAKE_SOURCE_DIR}/tests/wine/wine_tests.cmake OPTIONAL)
 
 # The archive tools: deterministic payload, list/test/extract/pack, refusals.
 if(TARGET voz AND TARGET mkpayload)
-  foreach(case deterministic list-test roundtrip corrupt pack-refusals pack-payload-refusals)
+  foreach(case deterministic list-test roundtrip corrupt pack-refusals pack-payload-refusals member)
     add_test(NAME tools.${case}
       COMMAND sh ${CMAKE_SOURCE_DIR}/tests/tools/tools_test.sh ${case}
               $<TARGET_FILE:voz> $<TARGET_FILE:mkpayload> ${CMAKE_BINARY_DIR}/tools-test/${case})
