@@ -27,21 +27,30 @@ class SkinTest : public SimTest {
    protected:
     void SetUp() override {
         SimTest::SetUp();
+        Prepare(m);
+    }
+    // The installed payload and the setup window on `machine`, made current.
+    void Prepare(sim::Machine& machine) {
+        sim::Use(&machine);
+        ClosePayload();
+        ResetInstallContext();
         g_ctx.oemCodePage = 936;
         g_ctx.backupState = kBackupDone;
         CopyText(g_ctx.installDir, sizeof(g_ctx.installDir), kDir);
-        m.AddDir(kDir);
+        machine.AddDir(kDir);
         payload = Build({{"vorn1.wav", "wave", ""},
                          {"vorncyzk.bak", "phrases", ""},
                          {"冷色瓷面.voz", Skin("cool"), ""},
                          {"粉色瓷面.voz", Skin("pink"), ""},
                          {"小天使.voz", Skin("angel"), ""}});
-        m.resources.push_back({"VOZ", "TAVKVOZ", 2052, sim::ToBytes(payload)});
+        machine.resources.push_back({"VOZ", "TAVKVOZ", 2052, sim::ToBytes(payload)});
         ASSERT_TRUE(OpenPayload());
         ASSERT_TRUE(ExtractArchive(g_ctx.payload, g_ctx.payloadBytes, g_ctx.workBuffer));
         // The install changed the phrase list: it is on the exclusion list.
-        m.AddFile(At("vorncyzk.bak"), "phrases with a trailer");
-        g_ctx.setupWindow = m.gui.AddWindow("installWClass", u"智能砚舟系统安装3264", nullptr, RECT{312, 229, 712, 539});
+        machine.AddFile(At("vorncyzk.bak"), "phrases with a trailer");
+        g_ctx.setupWindow =
+            machine.gui.AddWindow("installWClass", u"智能砚舟系统安装3264", nullptr, RECT{312, 229, 712, 539});
+        machine.boxes.clear();
     }
     std::string payload;
 };
@@ -148,4 +157,24 @@ TEST_F(SkinTest, LongDamagedOrIncompleteSkinArchivesGiveTheSkinMessage) {
     ASSERT_FALSE(m.boxes.empty());
     const std::string& text = m.boxes.back().text;
     EXPECT_EQ(text, "vobmpsx2.bmp....有文件没有成功解压，请重新下载安装！\r\n\r\n\r\n" + std::string(kSkinMessage));
+}
+
+TEST_F(SkinTest, AFailingCallNeverLeavesASkinFileDamagedWithoutAMessage) {
+    SweepFaults(
+        [&](sim::Machine& run) {
+            Prepare(run);
+            run.callCount = 0;
+        },
+        [](sim::Machine&) { return 0; },
+        [] { ChooseSkinAndWindowMode(); },
+        [&](sim::Machine& run, int, bool last) {
+            bool whole = run.Read(At("vobmp8.voh")) == Piece("cool", 8);
+            for (int i = 1; i <= 7; i++)
+                whole = whole && run.Read(At("vobmpsx" + std::to_string(i) + ".bmp")) == Piece("cool", i);
+            EXPECT_TRUE(whole || !run.boxes.empty());
+            if (last) EXPECT_TRUE(whole && run.boxes.empty());
+            EXPECT_EQ(g_ctx.skinChoice, 1);
+            ClosePayload();
+        });
+    sim::Use(&m);
 }
