@@ -58,6 +58,7 @@ class DefaultImeTest : public SimTest {
                              {kOurs, "E0200804", u"智能砚舟输入平台  7.7"}};
         m.activeLayout = kUs;
     }
+    int result = -1;
 };
 
 TEST_F(DefaultImeTest, DefaultInTheOnlyOrALongerListEndsTheRun) {
@@ -159,4 +160,29 @@ TEST_F(DefaultImeTest, ActivationWithoutAMatchingLayoutDoesNothing) {
     EXPECT_EQ(g_installedLayout, nullptr);
     EXPECT_TRUE(m.layoutActivations.empty());
     EXPECT_EQ(m.activeLayout, kUs);
+}
+
+TEST_F(DefaultImeTest, AFailingCallNeverEndsTheRunSilentlyNorEmptiesTheDefault) {
+    SweepFaults(
+        [&](sim::Machine& run) {
+            sim::Use(&run);
+            run.Make32Bit();
+            run.SetString(HKEY_LOCAL_MACHINE, kLayouts + "\\E0200804", "Layout Text", "智能砚舟输入平台  6.3");
+            run.DeleteKeyTree(HKEY_CURRENT_USER, kUser);
+            run.SetString(HKEY_CURRENT_USER, kUser, "1", "E0200804");
+            run.SetString(HKEY_CURRENT_USER, kUser, "2", "00000804");
+            run.answers = {IDYES};
+            run.callCount = 0;
+        },
+        [](sim::Machine&) { return 0; },
+        [&] { result = CheckDefaultInputMethod(); },
+        [&](sim::Machine& run, int, bool last) {
+            if (result == 0) EXPECT_FALSE(run.boxes.empty());
+            std::string first = run.GetValue(HKEY_CURRENT_USER, kUser, "1");
+            while (!first.empty() && first.back() == 0) first.pop_back();
+            EXPECT_TRUE(first == "E0200804" || first == "00000804") << first;
+            EXPECT_EQ(run.OpenKeyCount(), 0u);
+            if (last) EXPECT_EQ(first, "00000804");
+        });
+    sim::Use(&m);
 }
