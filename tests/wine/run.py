@@ -7,6 +7,8 @@
   run.py [options] contract             run contract64.exe in a prefix of its own
   run.py [options] main                 the main job: a silent install in a fresh
                                         prefix, and a summary of what it left
+  run.py [options] window               the interactive walk in a fresh prefix under
+                                        Xvfb, with a screenshot of every page
 """
 
 import argparse
@@ -173,6 +175,41 @@ def main_job(args):
     return 0 if result.exit_code == 0 and not result.crashed else 1
 
 
+def window_job(args):
+    """Boots a fresh prefix and walks the setup window from the welcome page
+    to the end message, keeping a screenshot of every page."""
+    import gui
+    import test_gui
+    started = time.monotonic()
+    prefix = winelib.Prefix.boot(os.path.join(scenario.variant_dir(), "window"), args.variant)
+    shots = test_gui.shots_dir()
+    os.makedirs(shots, exist_ok=True)
+    for name in os.listdir(shots):
+        os.remove(os.path.join(shots, name))
+    with gui.Display(os.path.join(prefix.path, "vorn-xvfb.log")) as display:
+        try:
+            record = test_gui.walk(prefix, display, shots)
+        except test_gui.WalkError as e:
+            print("the walk stopped at %s" % e)
+            return 1
+    result = record["result"]
+    info = winelib.VARIANTS[args.variant]
+    print("== the setup window of %s" % scenario.CONFIG["setup"])
+    print("   under Wine in Xvfb, %s (%s, %s), prefix %s" % (args.variant, info["version"], info["locale"],
+                                                           prefix.path))
+    print("   title %r; pages: %s" % (record["title"], ", ".join(record["steps"])))
+    print("   typed web address %r; exit code %d%s; %.1f s in all" % (
+        test_gui.ADDRESS, result.exit_code, " (CRASHED)" if result.crashed else "", time.monotonic() - started))
+    print("\n== message boxes")
+    for box in result.message_boxes:
+        print("   [pid %s] %s %r: %s" % (box.pid, "MessageBox" + box.kind, box.title, box.text))
+    print("\n== screenshots")
+    for page in record["steps"]:
+        print("   %s" % record["shots"][page])
+    print("\ntrace and logs: %s" % os.path.join(prefix.path, "vorn-runs"))
+    return 0 if result.exit_code == 0 and not result.crashed else 1
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--root", required=True, help="directory of the variant prefixes")
@@ -182,21 +219,26 @@ def main(argv):
     parser.add_argument("--contract", help="contract64.exe")
     parser.add_argument("--payload", help="payload.voz")
     parser.add_argument("--voz", help="the native archive tool")
-    parser.add_argument("command", choices=["boot", "cleanup", "test", "contract", "main"])
+    parser.add_argument("--shots", help="directory of the window screenshots (default: wine-gui-shots "
+                                        "beside --root)")
+    parser.add_argument("command", choices=["boot", "cleanup", "test", "contract", "main", "window"])
     parser.add_argument("names", nargs="*")
     args = parser.parse_args(argv)
     for key in scenario.CONFIG:
         if key in vars(args) and vars(args)[key] is not None:
             scenario.CONFIG[key] = os.path.abspath(vars(args)[key]) if key != "variant" else vars(args)[key]
     os.makedirs(scenario.CONFIG["root"], exist_ok=True)
+    if not scenario.CONFIG["shots"]:
+        scenario.CONFIG["shots"] = os.path.join(os.path.dirname(scenario.CONFIG["root"]), "wine-gui-shots")
     for key in ("setup", "contract"):
         path = scenario.CONFIG[key]
-        needed = (key == "setup" and args.command in ("test", "main")) or \
+        needed = (key == "setup" and args.command in ("test", "main", "window")) or \
             (key == "contract" and args.command == "contract")
         if needed and (not path or not os.path.exists(path)):
             print("missing %s: %s" % (key, path))
             return 1
-    commands = {"boot": boot, "cleanup": cleanup, "test": run_tests, "contract": contract, "main": main_job}
+    commands = {"boot": boot, "cleanup": cleanup, "test": run_tests, "contract": contract, "main": main_job,
+                "window": window_job}
     return commands[args.command](args)
 
 

@@ -15,6 +15,7 @@ CONFIG = {
     "contract": None,    # contract64.exe
     "payload": None,     # payload.voz the setup carries
     "voz": None,         # the native archive tool
+    "shots": None,       # screenshots of the setup window: one directory per variant
 }
 
 TITLE_VORN = "智能砚舟"

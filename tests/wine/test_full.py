@@ -19,8 +19,15 @@ from scenario import (CONFIG, DEFAULT_DIR, HKLM_LAYOUTS, HKLM_POST_PLATFORM, HKL
 STUBS = ("vorn320.ime", "vorn321.ime", "vorn640.ime", "vorn641.ime")
 RUN_COMMAND = '"%svorntavk.exe" vo' % DEFAULT_DIR
 WBPYBZ = b"VOWBPYBZ=0\0"
-VONETSJ = (b"VONETURL1=\r\nVONETURL2=\r\nVONETTIME=1\r\nVOBJTIME=7\r\nVOWYTIME=3\r\nVOSJOFF=0\r\n"
-           b"VONETTIME0=0\r\nVOBJTIME0=0\r\nVONEONE=1\r\n")
+
+
+def vonetsj(address=""):
+    """"vonetsj.dat" as the install writes it, with the organisation's address."""
+    return (b"VONETURL1=\r\nVONETURL2=" + address.encode("ascii") + b"\r\nVONETTIME=1\r\nVOBJTIME=7\r\n"
+            b"VOWYTIME=3\r\nVOSJOFF=0\r\nVONETTIME0=0\r\nVOBJTIME0=0\r\nVONEONE=1\r\n")
+
+
+VONETSJ = vonetsj()
 # Seeded before the install: two tokens of earlier versions and a value the
 # setup must leave alone.
 SEED_POST_PLATFORM = {"tavk6300": "", "tavk7500": "", "VornUnrelated": "keep"}
@@ -42,11 +49,11 @@ def payload_members(codepage=936):
     return {m.raw_name.decode(codec, "replace"): m.data for m in members}
 
 
-def full_prefix():
-    path = os.path.join(variant_dir(), "full")
+def full_prefix(name="full"):
+    path = os.path.join(variant_dir(), name)
     result = os.path.join(path, "vorn-full.json")
     if not os.path.exists(result):
-        raise unittest.SkipTest("the full install did not run (wine.%s.full.install)" % CONFIG["variant"])
+        raise unittest.SkipTest("the %s install did not run (%s)" % (name, path))
     with open(result) as f:
         saved = json.load(f)
     return winelib.Prefix(path), winelib.RunResult.load(saved["result"]), saved
@@ -69,9 +76,11 @@ class FullInstall(Scenario):
 
 
 class FullScenario(Scenario):
+    PREFIX = "full"  # the clone whose install is judged
+
     @classmethod
     def setUpClass(cls):
-        cls.prefix, cls.result, cls.saved = full_prefix()
+        cls.prefix, cls.result, cls.saved = full_prefix(cls.PREFIX)
         cls.members = payload_members(cls.info()["codepage"])
 
     def installed(self, name):
@@ -152,8 +161,11 @@ class Files(FullScenario):
             del expected["vorntav6.exe"]
             expected["vorntavk.exe"] = m["vorntav6.exe"]
         expected["wbpybz.voh"] = WBPYBZ
-        expected["vonetsj.dat"] = VONETSJ
+        expected["vonetsj.dat"] = self.vonetsj()
         return expected
+
+    def vonetsj(self):
+        return VONETSJ
 
     def test_payload_has_88_members(self):
         self.assertEqual(len(self.members), 88)
@@ -210,7 +222,7 @@ class Files(FullScenario):
     def test_configuration_files(self):
         self.assertEqual(self.installed("wbpybz.voh"), WBPYBZ)
         self.assertEqual(len(VONETSJ), 110)
-        self.assertEqual(self.installed("vonetsj.dat"), VONETSJ)
+        self.assertEqual(self.installed("vonetsj.dat"), self.vonetsj())
 
 
 class SystemFiles(FullScenario):

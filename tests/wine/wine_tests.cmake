@@ -4,6 +4,8 @@
 # complete-install checks carry the label wine-full:
 #   ctest -L '^wine$'      start-up, registration mode, directories, records
 #   ctest -L wine-full     what a whole silent install leaves behind
+#   ctest -L wine-gui      the setup window in Xvfb: the walk through every page
+#                          (screenshots in build/wine-gui-shots/<variant>/)
 # setupw64.exe, the 64-bit registration program the payload carries: the
 # same static checks as the full setups (it has no payload of its own).
 add_test(NAME static.setupw64
@@ -27,7 +29,8 @@ set(VORN_WINE_RUN ${Python3_EXECUTABLE} ${VORN_WINE_DIR}/run.py
     --setupw64 ${VORN_SETUPW64_EXE}
     --contract ${VORN_CONTRACT64_EXE}
     --payload ${CMAKE_BINARY_DIR}/win64/payload.voz
-    --voz $<TARGET_FILE:voz>)
+    --voz $<TARGET_FILE:voz>
+    --shots ${CMAKE_BINARY_DIR}/wine-gui-shots)
 set(VORN_WINE_ENV VORN_WINE64=${VORN_WINE64})
 
 # The harness's own decoders (relay trace, .reg files, archives), no Wine.
@@ -37,6 +40,7 @@ set_tests_properties(wine.lib PROPERTIES LABELS wine TIMEOUT 60)
 
 set(VORN_WINE_BASIC silent:Silent admin:Admin register:Register register-default:RegisterDefault)
 set(VORN_WINE_FULL outcome:Outcome files:Files system:SystemFiles registry:Registry reinstall:Reinstall)
+set(VORN_WINE_GUI pages:Pages outcome:WalkOutcome files:WalkFiles system:WalkSystemFiles registry:WalkRegistry)
 
 foreach(variant win7-936 win7-950 win7-32 winxp)
   add_test(NAME wine.${variant}.boot COMMAND ${VORN_WINE_RUN} --variant ${variant} boot)
@@ -69,6 +73,36 @@ foreach(variant win7-936 win7-950 win7-32 winxp)
       ENVIRONMENT "${VORN_WINE_ENV}")
   endforeach()
 endforeach()
+
+# The setup window in Xvfb, on the 64-bit systems of both code pages and on
+# the "32-bit" one (where the install ends without the last page).
+find_program(VORN_XVFB Xvfb)
+find_program(VORN_XDOTOOL xdotool)
+if(VORN_XVFB AND VORN_XDOTOOL)
+  foreach(variant win7-936 win7-950 win7-32)
+    add_test(NAME wine.${variant}.gui.walk COMMAND ${VORN_WINE_RUN} --variant ${variant} test test_gui.Walk)
+    set_tests_properties(wine.${variant}.gui.walk PROPERTIES
+      FIXTURES_SETUP winegui_${variant} FIXTURES_REQUIRED wine_${variant}
+      LABELS wine-gui TIMEOUT 400 ENVIRONMENT "${VORN_WINE_ENV}")
+    foreach(pair ${VORN_WINE_GUI})
+      string(REPLACE ":" ";" pair "${pair}")
+      list(GET pair 0 name)
+      list(GET pair 1 class)
+      add_test(NAME wine.${variant}.gui.${name} COMMAND ${VORN_WINE_RUN} --variant ${variant} test test_gui.${class})
+      set_tests_properties(wine.${variant}.gui.${name} PROPERTIES
+        FIXTURES_REQUIRED "wine_${variant};winegui_${variant}" LABELS wine-gui TIMEOUT 120
+        ENVIRONMENT "${VORN_WINE_ENV}")
+    endforeach()
+    add_test(NAME wine.${variant}.gui.abandon COMMAND ${VORN_WINE_RUN} --variant ${variant} test test_gui.Abandon)
+    set_tests_properties(wine.${variant}.gui.abandon PROPERTIES
+      FIXTURES_REQUIRED wine_${variant} LABELS wine-gui TIMEOUT 200 ENVIRONMENT "${VORN_WINE_ENV}")
+  endforeach()
+  add_test(NAME wine.win7-936.gui.close COMMAND ${VORN_WINE_RUN} --variant win7-936 test test_gui.CloseBox)
+  set_tests_properties(wine.win7-936.gui.close PROPERTIES
+    FIXTURES_REQUIRED wine_win7-936 LABELS wine-gui TIMEOUT 200 ENVIRONMENT "${VORN_WINE_ENV}")
+else()
+  message(WARNING "Xvfb or xdotool missing: the window tests under Wine are not registered")
+endif()
 
 # An unattended install (/quiet, a log path with a space) on the 936 prefix:
 # no message box in any process, and the log it leaves.

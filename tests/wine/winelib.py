@@ -15,6 +15,7 @@ import pwd
 import re
 import shutil
 import subprocess
+import threading
 import time
 import zlib
 
@@ -77,7 +78,7 @@ class Prefix:
 
     # -- environment
 
-    def env(self, locale=None, debug="-all"):
+    def env(self, locale=None, debug="-all", display=None):
         env = {k: v for k, v in os.environ.items()
                if not k.startswith("WINE") and k not in ("DISPLAY", "WAYLAND_DISPLAY", "LANG", "LANGUAGE")
                and not k.startswith("LC_")}
@@ -90,6 +91,9 @@ class Prefix:
             "WINEDLLOVERRIDES": "mscoree=;mshtml=;winemenubuilder.exe=d",
             "LC_ALL": locale or self.info["locale"],
         })
+        # Without a display Wine makes no windows and message boxes return at once.
+        if display:
+            env["DISPLAY"] = display
         if self.user:
             env["HOME"] = os.path.dirname(self.path)
             env["USER"] = env["LOGNAME"] = self.user
@@ -308,6 +312,26 @@ class Prefix:
         with `args`, each passed as its own argv entry; Wine joins them with
         single spaces and quotes only those holding a space.  Returns a
         RunResult once every process of the prefix has ended (`wait`)."""
+        exe, stem = self._prepare_run(exe, name)
+        started = time.monotonic()
+        with open(stem + ".out", "wb") as out, open(stem + ".trace", "wb") as err:
+            proc = self._wine([exe] + list(args), timeout, locale=locale,
+                              debug="+pid,+relay" if relay else "-all", stdout=out, stderr=err)
+        if wait:
+            self.wait_server()
+        return self._result(exe, args, proc.returncode, stem, time.monotonic() - started)
+
+    def start(self, exe, args=(), display=None, locale=None, timeout=300, name=None):
+        """Starts `exe` as run() does (relay trace on), in the background, on
+        X `display`; the Started handle waits for it or kills it."""
+        exe, stem = self._prepare_run(exe, name)
+        cmd = _timeout_cmd(timeout) + [WINE64, exe] + list(args)
+        with open(stem + ".out", "wb") as out, open(stem + ".trace", "wb") as err:
+            proc = subprocess.Popen(cmd, env=self.env(locale, "+pid,+relay", display), stdin=subprocess.DEVNULL,
+                                    stdout=out, stderr=err, start_new_session=True, **self._as_user())
+        return Started(self, exe, list(args), proc, stem, timeout)
+
+    def _prepare_run(self, exe, name):
         if os.path.isabs(exe) and os.path.exists(exe):
             target = os.path.join(self.drive_dir("c"), os.path.basename(exe))
             shutil.copy2(exe, target)
@@ -315,23 +339,68 @@ class Prefix:
         logdir = os.path.join(self.path, "vorn-runs")
         os.makedirs(logdir, exist_ok=True)
         number = 1 + len({f.split("-", 1)[0] for f in os.listdir(logdir)})
-        stem = os.path.join(logdir, "%02d-%s" % (number, name or "run"))
-        started = time.monotonic()
-        with open(stem + ".out", "wb") as out, open(stem + ".trace", "wb") as err:
-            proc = self._wine([exe] + list(args), timeout, locale=locale,
-                              debug="+pid,+relay" if relay else "-all", stdout=out, stderr=err)
-        if wait:
-            self.wait_server()
-        elapsed = time.monotonic() - started
+        return exe, os.path.join(logdir, "%02d-%s" % (number, name or "run"))
+
+    def _result(self, exe, args, exit_code, stem, elapsed):
         with open(stem + ".trace", "rb") as f:
             trace = f.read().decode("latin-1")
         with open(stem + ".out", "rb") as f:
             stdout = f.read().decode("utf-8", "replace")
-        result = RunResult(exe, list(args), proc.returncode, trace, stdout, elapsed,
+        result = RunResult(exe, list(args), exit_code, trace, stdout, elapsed,
                            codepage=VARIANTS.get(self.variant, {}).get("codepage", 936))
         result.saved_path = stem + ".json"
         result.save(result.saved_path)
         return result
+
+
+class Started:
+    """A program started in the background by Prefix.start()."""
+
+    def __init__(self, prefix, exe, args, proc, stem, limit):
+        self.prefix, self.exe, self.args, self.proc, self.stem = prefix, exe, args, proc, stem
+        self.limit = limit  # seconds `timeout` gives it
+        self.started = time.monotonic()
+        self.trace_path = stem + ".trace"
+        self._parser = RelayParser(prefix.info["codepage"])
+        self._read = 0
+        self._lock = threading.Lock()
+
+    def calls(self):
+        """The relayed calls so far (a call still running has no retval)."""
+        with self._lock:
+            with open(self.trace_path, "rb") as f:
+                f.seek(self._read)
+                chunk = f.read()
+            end = chunk.rfind(b"\n") + 1  # a line still being written waits
+            self._read += end
+            self._parser.feed(chunk[:end].decode("latin-1").splitlines())
+            return list(self._parser.calls)
+
+    def running(self):
+        return self.proc.poll() is None
+
+    def wait(self, timeout):
+        """The RunResult once the program and every other process of the
+        prefix have ended; kills them all and raises Timeout after `timeout`."""
+        try:
+            code = self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.kill()
+            raise Timeout("%s: no end after %d s" % (self.exe, timeout))
+        if code == 124 and time.monotonic() - self.started >= self.limit - 1:
+            self.kill()
+            raise Timeout("%s: stopped by timeout after %d s" % (self.exe, self.limit))
+        self.prefix.wait_server()
+        return self.prefix._result(self.exe, self.args, code, self.stem, time.monotonic() - self.started)
+
+    def kill(self):
+        if self.proc.poll() is None:
+            try:
+                os.killpg(self.proc.pid, 9)
+            except ProcessLookupError:
+                pass
+            self.proc.wait()
+        self.prefix.kill_server()
 
 
 def _reg_escape(text):
@@ -470,28 +539,39 @@ def decode_wine_string(body, wide, codepage=936, cut=False):
 
 def parse_relay(trace, codepage=936):
     """The relayed calls of a trace, in order, with their return values."""
-    calls = []
-    open_calls = {}
-    for line in trace.splitlines():
-        m = _CALL_RE.match(line)
-        if m:
-            pid, tid, dll, fn, argtext = m.groups()
-            try:
-                args = _parse_args(argtext, codepage)
-            except ValueError:
-                # Kept, without arguments: a check on it then fails visibly.
-                args = [("?", argtext, False)]
-            call = Call(pid, tid, "%s.%s" % (dll.lower(), fn), args)
-            calls.append(call)
-            open_calls.setdefault((pid, tid, call.func), []).append(call)
-            continue
-        m = _RET_RE.match(line)
-        if m:
-            pid, tid, dll, fn, retval = m.groups()
-            stack = open_calls.get((pid, tid, "%s.%s" % (dll.lower(), fn)))
-            if stack:
-                stack.pop().retval = int(retval, 16)
-    return calls
+    parser = RelayParser(codepage)
+    parser.feed(trace.splitlines())
+    return parser.calls
+
+
+class RelayParser:
+    """Reads a relay trace line by line, as it grows."""
+
+    def __init__(self, codepage=936):
+        self.codepage = codepage
+        self.calls = []
+        self.open_calls = {}
+
+    def feed(self, lines):
+        for line in lines:
+            m = _CALL_RE.match(line)
+            if m:
+                pid, tid, dll, fn, argtext = m.groups()
+                try:
+                    args = _parse_args(argtext, self.codepage)
+                except ValueError:
+                    # Kept, without arguments: a check on it then fails visibly.
+                    args = [("?", argtext, False)]
+                call = Call(pid, tid, "%s.%s" % (dll.lower(), fn), args)
+                self.calls.append(call)
+                self.open_calls.setdefault((pid, tid, call.func), []).append(call)
+                continue
+            m = _RET_RE.match(line)
+            if m:
+                pid, tid, dll, fn, retval = m.groups()
+                stack = self.open_calls.get((pid, tid, "%s.%s" % (dll.lower(), fn)))
+                if stack:
+                    stack.pop().retval = int(retval, 16)
 
 
 # Complaints of Wine's own services that every run without a display makes.
