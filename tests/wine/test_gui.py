@@ -22,6 +22,8 @@ TITLE_SETUP32 = "智能砚舟系统安装32"
 TITLE_SETUP3264 = "智能砚舟系统安装3264"
 TITLE_SETUP_BIG5 = "智能硯舟系統安裝"
 MSG_DONE = "安装完毕，如不能使用，请重新启动计算机！"
+SKIN_DIALOG = "智能砚舟皮肤及窗口模式选择"
+SKIN_DIALOG_BIG5 = "智能硯舟皮膚及窗口模式選擇"
 
 # Client coordinates: a point inside each painted button and the address field.
 LEFT_BUTTON = (90, 257)
@@ -55,6 +57,29 @@ def has_buttons(shot):
 
 class WalkError(gui.GuiError):
     pass
+
+
+def skin_dialog_title(info):
+    return SKIN_DIALOG_BIG5 if info["codepage"] == 950 else SKIN_DIALOG
+
+
+def close_skin_dialog(session, info, clear_boxes, until):
+    """Waits for the skin and window-mode dialog, answering the message boxes
+    that come first, and leaves it with Enter (its default button "确定")."""
+    title = "^%s$" % skin_dialog_title(info)
+    while time.monotonic() < until:
+        clear_boxes()
+        shown = session.windows(title)
+        if shown:
+            session.click(shown[0], 3, 3)  # makes it the active window
+            session.key(shown[0], "Return")
+            time.sleep(0.5)
+            if not session.windows(title):
+                return
+        elif not session.started.running():
+            break
+        time.sleep(0.3)
+    raise WalkError("the skin and window-mode dialog did not come and go")
 
 
 def walk(prefix, display, shots, address=ADDRESS, timeout=240):
@@ -128,6 +153,8 @@ def walk(prefix, display, shots, address=ADDRESS, timeout=240):
         # which is shown for 1.6 s only.
         session.hold_behind_boxes()
         session.click(window, *LEFT_BUTTON)
+        step = "确定 (Enter) on the skin and window-mode dialog after the install"
+        close_skin_dialog(session, info, clear_boxes, min(deadline, time.monotonic() + timeout))
         if info["major"] >= 6 and info["wow64"]:
             page("progress", wanted=lambda shot: not has_buttons(shot), within=timeout)
             step = "the last page after the timer"
@@ -275,6 +302,13 @@ class WalkFiles(test_full.Files):
 
     def vonetsj(self):
         return test_full.vonetsj(self.saved["address"])
+
+    def expected_files(self):
+        # "确定" on the skin dialog keeps its first skin, which is unpacked.
+        expected = super().expected_files()
+        for member in winelib.read_voz(self.members["冷色瓷面.voz"]):
+            expected[member.name] = member.data
+        return expected
 
 
 class WalkSystemFiles(test_full.SystemFiles):
