@@ -67,18 +67,23 @@ def close_skin_dialog(session, info, clear_boxes, until):
     """Waits for the skin and window-mode dialog, answering the message boxes
     that come first, and leaves it with Enter (its default button "确定")."""
     title = "^%s$" % skin_dialog_title(info)
+    pressed = False
     while time.monotonic() < until:
         clear_boxes()
-        shown = session.windows(title)
+        # A window that is going away has no title any more.
+        shown = [w for w in session.windows(title) if w.title]
         if shown:
-            session.click(shown[0], 3, 3)  # makes it the active window
-            session.key(shown[0], "Return")
-            time.sleep(0.5)
-            if not session.windows(title):
-                return
+            try:
+                session.click(shown[0], 3, 3)  # makes it the active window
+                session.key(shown[0], "Return")
+                pressed = True
+            except gui.GuiError:
+                pass
+        elif pressed:
+            return
         elif not session.started.running():
             break
-        time.sleep(0.3)
+        time.sleep(0.5)
     raise WalkError("the skin and window-mode dialog did not come and go")
 
 
