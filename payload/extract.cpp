@@ -325,15 +325,25 @@ void RestoreUserData(void) {
     }
 
     const BYTE* archive = (const BYTE*)block;
-    ExtractArchive(archive, got, g_ctx.workBuffer);
+    // The backup is always written in the current format.  Any other has no
+    // digests, and its length check would pass a member that was never
+    // written (0 bytes >= compressed length 0).
+    if (archive[0] != 'V' || archive[1] != '0') {
+        ShowFailureA(MSG_RESTORE_FAILED, PAYLOAD_TITLE_VORN);
+        GlobalFree(block);
+        return;
+    }
+    bool allWritten = ExtractArchive(archive, got, g_ctx.workBuffer);
     char* failures = (char*)g_ctx.workBuffer;
     char* exclusions = (char*)g_ctx.workBuffer + kExclusionsOffset;
     exclusions[0] = 0;
     // Room is kept for the closing sentence.
     size_t cbFailures = kExclusionsOffset - strlen(MSG_BREAK MSG_RESTORE_FAILED);
     int restored = VerifyArchive(archive, got, failures, cbFailures, exclusions);
-    if (failures[0]) {
-        AppendWhole(failures, kExclusionsOffset, MSG_BREAK MSG_RESTORE_FAILED);
+    // A member that was not written is not restored, even when a file of the
+    // same bytes happened to be there: the success message would claim it.
+    if (failures[0] || !allWritten) {
+        AppendWhole(failures, kExclusionsOffset, failures[0] ? MSG_BREAK MSG_RESTORE_FAILED : MSG_RESTORE_FAILED);
         ShowFailureA(failures, PAYLOAD_TITLE_VORN);
     } else {
         WCHAR text[64];

@@ -15,7 +15,8 @@
 
 namespace {
 
-// The compressor is offered max(N, 8192) bytes: small files may grow.
+// The block of 2 x L + 8192 bytes holds the source and behind it L + 8192
+// bytes for the compressed form, more than zlib's compressBound(L) asks.
 const DWORD kMinCompressRoom = 8192;
 // Keeps 2 x L + 8192 and the archive's 32-bit lengths inside their types.
 const DWORD kMaxSourceBytes = 0x7FFF0000u / 2;
@@ -131,7 +132,8 @@ void ReleaseMember(NewMember* m) {
 
 // Reads the source, takes its digest and compresses it into one block of
 // 2 x L + 8192 bytes.  False for an unreadable source, a missing digest or a
-// compression that does not fit max(N, 8192) bytes.
+// failed compression.  The compressor is offered what zlib says deflate may
+// need (compressBound), so incompressible files of any size go in.
 bool PrepareMember(LPCSTR sourcePath, NewMember* m) {
     memset(m, 0, sizeof(*m));
     // Compatibility sharing: a running input method may hold its own files
@@ -160,7 +162,8 @@ bool PrepareMember(LPCSTR sourcePath, NewMember* m) {
     DigestHex(m->bytes, m->cbRead, m->digest);
     if (!m->digest[0]) return false;
 
-    uLongf cbRoom = m->cbRead > kMinCompressRoom ? m->cbRead : kMinCompressRoom;
+    uLongf cbRoom = compressBound(m->cbRead);
+    if (cbRoom > (uLongf)m->cbSource + kMinCompressRoom) return false;
     if (compress(m->bytes + m->cbSource, &cbRoom, m->bytes, m->cbRead) != Z_OK || cbRoom == 0) return false;
     m->cbCompressed = (DWORD)cbRoom;
     return true;

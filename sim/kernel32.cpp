@@ -345,7 +345,11 @@ BOOL CopyFileA(LPCSTR existing, LPCSTR target, BOOL failIfExists) {
     return TRUE;
 }
 
-BOOL MoveFileA(LPCSTR existing, LPCSTR target) {
+namespace {
+// MoveFileA, and MoveFileExA with MOVEFILE_REPLACE_EXISTING: a file in the
+// way is replaced unless it could not be deleted (read-only, in use) or is
+// a directory.
+BOOL MoveEntry(const char* call, LPCSTR existing, LPCSTR target, bool replace) {
     Machine& m = Current();
     std::string srcKey = Target(existing);
     if (srcKey.empty()) return FALSE;
@@ -354,10 +358,17 @@ BOOL MoveFileA(LPCSTR existing, LPCSTR target) {
     std::string display;
     std::string dstKey = Target(target, &display);
     if (dstKey.empty()) return FALSE;
-    if (m.Fault("MoveFileA")) return Fail(ERROR_ACCESS_DENIED), FALSE;
-    if (Find(dstKey)) return Fail(ERROR_ALREADY_EXISTS), FALSE;
+    if (m.Fault(call)) return Fail(ERROR_ACCESS_DENIED), FALSE;
     if (src->locked) return Fail(ERROR_SHARING_VIOLATION), FALSE;
+    if (FileEntry* dst = Find(dstKey)) {
+        if (!replace || dstKey == srcKey) return Fail(ERROR_ALREADY_EXISTS), FALSE;
+        if (src->dir || dst->dir || dst->loaded || dst->noAccess || (dst->attributes & FILE_ATTRIBUTE_READONLY))
+            return Fail(ERROR_ACCESS_DENIED), FALSE;
+        if (dst->locked) return Fail(ERROR_SHARING_VIOLATION), FALSE;
+        if (WritesDenied(dstKey)) return Fail(ERROR_ACCESS_DENIED), FALSE;
+    }
     if (WritesDenied(srcKey) || WritesDenied(ParentKey(dstKey))) return Fail(ERROR_ACCESS_DENIED), FALSE;
+    m.files.erase(dstKey);
     // Same volume only, as the product uses it; a rename keeps the entry.
     std::vector<std::pair<std::string, FileEntry>> moved;
     for (auto it = m.files.begin(); it != m.files.end();) {
@@ -375,6 +386,13 @@ BOOL MoveFileA(LPCSTR existing, LPCSTR target) {
     for (auto& kv : moved) m.files[kv.first] = kv.second;
     m.lastError = 0;
     return TRUE;
+}
+}  // namespace
+
+BOOL MoveFileA(LPCSTR existing, LPCSTR target) { return MoveEntry("MoveFileA", existing, target, false); }
+
+BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
+    return MoveEntry("MoveFileExA", existing, target, (flags & MOVEFILE_REPLACE_EXISTING) != 0);
 }
 
 BOOL DeleteFileA(LPCSTR path) {

@@ -180,6 +180,8 @@ HFILE _lclose(HFILE file);
 
 BOOL CopyFileA(LPCSTR existing, LPCSTR target, BOOL failIfExists);
 BOOL MoveFileA(LPCSTR existing, LPCSTR target);
+#define MOVEFILE_REPLACE_EXISTING 0x1
+BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags);
 BOOL DeleteFileA(LPCSTR path);
 BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);
 DWORD GetFileAttributesA(LPCSTR path);

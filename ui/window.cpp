@@ -81,9 +81,9 @@ static void OnCreate(HWND window) {
 
     OpenPayload();
     if (!g_ctx.workBuffer) return;
+    // The earlier installation's data is packed before anything is unpacked over it.
     g_ctx.backupState = kBackupNone;
-    // The earlier installation's data is packed here, before anything is
-    // unpacked over it (BackupUserData).
+    if (BackupUserData()) g_ctx.backupState = kBackupDone;
     memset(g_ctx.installDir, 0, 3);
     ResolveInstallDirectory();
 }
@@ -108,7 +108,7 @@ static void OnPaint(HWND window) {
 static void EnterOptions(HWND window) {
     PaintNow(PaintOptionsPage);
     RaiseField(g_win.addressField);
-    // The address an earlier installation stored is prefilled here.
+    LoadOrganisationAddress(g_win.addressField);
     ResolveInstallDirectory();
     g_ctx.currentPage = kPageOptions;
     Repaint(window);
@@ -133,9 +133,8 @@ static void LeaveOptions(HWND window) {
 
 static void Finish(HWND window, WPARAM wParam, LPARAM lParam) {
     bool restartNow = g_ctx.oldImeInUse == 1;
-    // The install report (ReportInstallResult) goes first; the end message
-    // only when it had nothing to say.
-    ShowMessageW(restartNow ? MSG_DONE_RESTART_NOW_W : MSG_DONE_W, TITLE_BOX_W, MB_OK);
+    // The end message only when the install report had nothing to say.
+    if (ReportInstallResult() == 0) ShowMessageW(restartNow ? MSG_DONE_RESTART_NOW_W : MSG_DONE_W, TITLE_BOX_W, MB_OK);
     PostMessageA(window, WM_DESTROY, wParam, lParam);
 }
 
@@ -162,7 +161,8 @@ static void Install(HWND window, WPARAM wParam, LPARAM lParam) {
     if (IsImeDataInMemory()) ShowMessageW(MSG_IME_IN_MEMORY_W, TITLE_BOX_W, MB_OK);
     RunInstallSequence();
     ChooseSkinAndWindowMode();
-    // After it: the settings record and the install stamp (WriteSettingsRecord, WriteInstallStamp).
+    WriteSettingsRecord();
+    WriteInstallStamp();
     if (g_ctx.backupState == kBackupKeep) RestoreUserData();
 
     if (Is64BitWindows()) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/win32.h"
+#include "payload/texts.h"
 
 // Configuration files in the installation directory.
 #define FILE_EDITION_MARKER "wbpybz.voh"
@@ -18,9 +19,37 @@
     "VONETTIME0=0\r\n"                                                                                     \
     "VOBJTIME0=0\r\n"                                                                                      \
     "VONEONE=1\r\n"
+#define NET_KEY_URL1 "VONETURL1="
+#define NET_KEY_URL2 "VONETURL2="
+#define FILE_SETTINGS_RECORD "voszsj43.voh"
+#define FILE_INSTALL_STAMP "install.voh"
 #define FMT_INSTALL_FILE "%s%s"
+
+// The backup archive ("vornback.voz") is written under this name until it
+// is complete.
+#define BACKUP_ARCHIVE_SPARE "vornback.new"
 
 // The keep question after the payload is unpacked.
 #define TITLE_SETUP_W WSZ("智能砚舟安装")
 #define MSG_KEEP_SAME_DIR_W WSZ("检测到安装目录下有智能砚舟以前的词组等数据文件，是否保留？")
 #define MSG_KEEP_OTHER_DIR_W WSZ("检测到有智能砚舟以前的词组等数据文件，是否保留？")
+
+// The install report.  The maker's address and the file names are those of
+// payload/texts.h.
+#define SURVEY_PATTERN "*.*"
+#define EXT_TEXT ".txt"
+#define EXT_RECORD ".voh"
+#define NAME_PHRASES5_VOH "vorncyzk.voh"
+#define NAME_PHRASESPY_VOH "vornpyck.voh"
+#define REPORT_HEAD "智能砚舟汉字输入系统7.7版安装情况报告。\r\n\r\n安装出现错误！错误为："
+#define REPORT_ADVICE "\r\n\r\n请到主页" MAKER_WEB_ADDRESS "重新下载安装！并解除杀毒软件对安装过程的拦截！\r\n\r\n"
+#define CODE_PATH_FMT "path--%s--%d;"
+#define CODE_FILES_FMT "F--%d;"
+#define CODE_FIVEPEN_FMT "FR1--%x;"
+#define CODE_PINYIN_FMT "FR2--%x;"
+#define CODE_IME_FMT "FR3--%x;"
+#define MSG_NO_INSTALL_PATH "检测不到安装路径！"
+#define MSG_FILES_INCOMPLETE "文件不完整！"
+#define MSG_NO_FIVEPEN_DICT "无五笔词库文件！"
+#define MSG_NO_PINYIN_DICT "无拼音词库文件！"
+#define MSG_IME_MISSING "缺少文件！"

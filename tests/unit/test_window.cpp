@@ -19,6 +19,14 @@ std::string Bmp(int w, int h) {
     f += std::string(16, '\0');
     return f + std::string(cbBits, '\x7f');
 }
+// Enough files, and dictionaries and an input method of at least 20 bytes,
+// for the install report to find the installation complete.
+std::vector<testvoz::Member> Complete(std::vector<testvoz::Member> members) {
+    for (testvoz::Member& mb : members)
+        if (mb.name == "vornhu4.ime" || mb.name == "vornpyck.bak") mb.data += std::string(20, '.');
+    for (int i = 0; i < 60; i++) members.push_back({"fill" + std::to_string(i) + ".ov1", "f", ""});
+    return members;
+}
 }  // namespace
 
 class WindowTest : public SimTest {
@@ -31,7 +39,7 @@ class WindowTest : public SimTest {
         SimTest::SetUp();
         auto members = testvoz::SampleMembers();
         members.push_back({"tavk1.bmp", Bmp(401, 310), ""});
-        UsePayload(members);
+        UsePayload(Complete(members));
     }
     // Start-up as the program does it; the loop returns once nothing is queued.
     HWND Start() {
@@ -369,6 +377,8 @@ TEST_F(WindowTest, EndingsWithoutTheLastPage) {
                 "layout text", "智能砚舟输入平台  6.3");
     m.AddFile("C:\\windows\\system32\\vornhu4.ime", "old");
     m.Entry("C:\\windows\\system32\\vornhu4.ime")->locked = true;
+    // The locked input method's own installation, which stays as it was.
+    for (const testvoz::Member& mb : Complete(testvoz::SampleMembers())) m.AddFile(std::string(kDir) + mb.name, mb.data);
     Start();
     for (int i = 0; i < 3; i++) ClickLeft();
     EXPECT_EQ(g_ctx.oldImeInUse, 1);
@@ -408,7 +418,7 @@ TEST_F(WindowTest, CloseBoxEndsTheRunButNotWhileStepsRun) {
     sim::Machine b;
     sim::Use(&b);
     ResetInstallContext();
-    auto members = testvoz::SampleMembers();
+    auto members = Complete(testvoz::SampleMembers());
     members.push_back({"broken.voh", "data", std::string(32, '0')});
     b.resources.push_back({"VOZ", "TAVKVOZ", 2052, sim::ToBytes(testvoz::Build(members))});
     b.Make32Bit();

@@ -301,6 +301,17 @@ class WalkOutcome(test_full.Outcome):
         self.assertEqual(len(children), 1 if self.is64() else 0, "the registration program's message")
 
 
+def settings_record(shipped, codepage, window_mode=1):
+    """The shipped settings record as the window rewrites it after the install."""
+    record = bytearray(shipped)
+    if codepage == 950:
+        record[15] = 1
+    record[62] = record[63] = record[54] = 0
+    record[1] = record[43] = record[36] = 1
+    record[0], record[21] = {2: (1, 0), 3: (4, 1), 4: (3, 1)}.get(window_mode, (0, 0))
+    return bytes(record)
+
+
 class WalkFiles(test_full.Files):
     PREFIX = "walk"
     test_payload_has_88_members = None  # the payload is the silent install's concern
@@ -309,11 +320,18 @@ class WalkFiles(test_full.Files):
         return test_full.vonetsj(self.saved["address"])
 
     def expected_files(self):
-        # "确定" on the skin dialog keeps its first skin, which is unpacked.
+        # The window also rewrites the settings record and writes the install
+        # stamp; "确定" on the skin dialog keeps its first skin, which is unpacked.
         expected = super().expected_files()
+        expected["voszsj43.voh"] = settings_record(self.members["voszsj43.voh"], self.info()["codepage"])
+        expected["install.voh"] = (self.installed("install.voh") if self.prefix.exists(DEFAULT_DIR + "install.voh")
+                                   else b"a decimal tick count")
         for member in winelib.read_voz(self.members["冷色瓷面.voz"]):
             expected[member.name] = member.data
         return expected
+
+    def test_install_stamp(self):
+        self.assertRegex(self.installed("install.voh").decode("ascii"), r"^-?[0-9]+$")
 
 
 class WalkSystemFiles(test_full.SystemFiles):

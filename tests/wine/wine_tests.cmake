@@ -112,6 +112,16 @@ if(VORN_XVFB AND VORN_XDOTOOL)
   add_test(NAME wine.win7-936.gui.close COMMAND ${VORN_WINE_RUN} --variant win7-936 test test_gui.CloseBox)
   set_tests_properties(wine.win7-936.gui.close PROPERTIES
     FIXTURES_REQUIRED wine_win7-936 LABELS wine-gui TIMEOUT 200 ENVIRONMENT "${VORN_WINE_ENV}")
+  # An upgrade over an earlier installation with user data: Yes, No, and
+  # the input method file lost before the report.
+  foreach(pair upgrade:Upgrade upgrade-no:UpgradeNo lost-ime:LostImeFile)
+    string(REPLACE ":" ";" pair "${pair}")
+    list(GET pair 0 name)
+    list(GET pair 1 class)
+    add_test(NAME wine.win7-936.gui.${name} COMMAND ${VORN_WINE_RUN} --variant win7-936 test test_upgrade.${class})
+    set_tests_properties(wine.win7-936.gui.${name} PROPERTIES
+      FIXTURES_REQUIRED wine_win7-936 LABELS wine-gui TIMEOUT 400 ENVIRONMENT "${VORN_WINE_ENV}")
+  endforeach()
 else()
   message(WARNING "Xvfb or xdotool missing: the window tests under Wine are not registered")
 endif()
