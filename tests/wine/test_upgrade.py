@@ -55,7 +55,9 @@ def walk(prefix, keep, after_install=None, timeout=240):
     """Three clicks on "确 定 安 装" (the options page as prefilled), the keep
     question answered `keep`, every other box with its default button, then
     "确 定 退 出" until the setup ends.  `after_install(prefix)` runs once the
-    install is done (the registration program has shown its message).
+    install is done (the registration program has shown its message, and the
+    steps after the sequence are over: the restore message has been answered
+    when the data is kept).
     Returns (RunResult, [(MessageBox, answer)])."""
     with gui.Display(os.path.join(prefix.path, "vorn-xvfb.log")) as display:
         session = gui.Session(prefix, display)
@@ -98,7 +100,8 @@ def walk(prefix, keep, after_install=None, timeout=240):
                         pass  # it closed meanwhile
                     time.sleep(0.5)
                     continue
-                if installed and after_install:
+                steps_done = not keep or any(b.says(MSG_RESTORED) for b, _ in session.answered)
+                if installed and steps_done and after_install:
                     after_install(prefix)
                     after_install = None
                 # On the last page the first click moves to its second state,
