@@ -326,7 +326,9 @@ class WalkFiles(test_full.Files):
         expected["voszsj43.voh"] = settings_record(self.members["voszsj43.voh"], self.info()["codepage"])
         expected["install.voh"] = (self.installed("install.voh") if self.prefix.exists(DEFAULT_DIR + "install.voh")
                                    else b"a decimal tick count")
-        for member in winelib.read_voz(self.members["冷色瓷面.voz"]):
+        with open(CONFIG["payload"], "rb") as f:
+            by_bytes = {m.raw_name: m.data for m in winelib.read_voz(f.read())}
+        for member in winelib.read_voz(by_bytes["冷色瓷面.voz".encode("gbk")]):
             expected[member.name] = member.data
         return expected
 
