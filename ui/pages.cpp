@@ -1,6 +1,7 @@
 // The five page painters and the progress bar.  A painter draws onto the
 // device context it is given (BeginPaint's or GetDC's) and changes nothing
-// else but the visibility of the name field.
+// else but the visibility of the name field and, on the last page, the
+// process's keyboard layout.
 #include "imereg/imereg.h"
 #include "setup/context.h"
 #include "ui/setupwin.h"
