@@ -300,6 +300,19 @@ class WalkOutcome(test_full.Outcome):
         children = [b for b in boxes if b.pid in self.child_pids()]
         self.assertEqual(len(children), 1 if self.is64() else 0, "the registration program's message")
 
+    def test_last_page_activates_the_registered_layout(self):
+        """Every paint of the last page asks for the layout the install
+        registered, for the whole process (KLF_SETFORPROCESS).  Wine 8 refuses
+        that flag, so the answer is not judged."""
+        own = [c for c in self.result.calls_to("imm32.ImmInstallIMEW") if c.pid not in self.child_pids()]
+        calls = [c for c in self.result.calls_to("user32.ActivateKeyboardLayout") if c.pid not in self.child_pids()]
+        if not self.is64():
+            self.assertEqual(calls, [], "no last page, no activation")
+            return
+        self.assertGreaterEqual(len(own), 1)
+        self.assertGreaterEqual(len(calls), 1, "the last page activated nothing")
+        self.assertEqual({(c.args[0], c.args[1]) for c in calls}, {(own[0].retval, 0x100)})
+
 
 def settings_record(shipped, codepage, window_mode=1):
     """The shipped settings record as the window rewrites it after the install."""
