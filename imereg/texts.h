@@ -86,8 +86,6 @@
 #define INUSE_NEWLINE_W WSZ("\r\n")
 #define INUSE_CLOSE_THEM_W WSZ("请关闭上述软件后再继续安装！")
 #define INUSE_OR_RESTART_W WSZ("如无法关闭，则请重新启动机器后立即安装！")
-// Shown by the setup window when the input method's shared memory is still there.
-#define MSG_IME_IN_MEMORY_W WSZ("检测到内存中有智能砚舟数据没有退出，请安装后重新启动机器再使用！")
 
 // The log: registry roots and the platform's registration.
 #define LOG_ROOT_HKLM "HKLM"

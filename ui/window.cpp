@@ -158,7 +158,7 @@ static void Install(HWND window, WPARAM wParam, LPARAM lParam) {
         g_ctx.currentPage = kPageInstallPath;
         return;
     }
-    if (IsImeDataInMemory()) ShowMessageW(MSG_IME_IN_MEMORY_W, TITLE_BOX_W, MB_OK);
+    if (IsImeDataInMemory()) ShowMessageW(MSG_IME_DATA_IN_MEMORY_W, TITLE_BOX_W, MB_OK);
     RunInstallSequence();
     ChooseSkinAndWindowMode();
     WriteSettingsRecord();
