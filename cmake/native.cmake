@@ -162,7 +162,7 @@ endif()
 
 # The archive tools: deterministic payload, list/test/extract/pack, refusals.
 if(TARGET voz AND TARGET mkpayload)
-  foreach(case deterministic list-test roundtrip corrupt pack-refusals pack-payload-refusals windows-names
+  foreach(case deterministic list-test roundtrip corrupt pack-refusals pack-payload-refusals member windows-names
                extract-traps)
     add_test(NAME tools.${case}
       COMMAND sh ${CMAKE_SOURCE_DIR}/tests/tools/tools_test.sh ${case}

@@ -16,6 +16,7 @@ function(vorn_resource_script out payload)
   set(VORN_RC_MANIFEST ${CMAKE_SOURCE_DIR}/res/setup.manifest)
   set(VORN_RC_ICON ${VORN_ICON})
   set(VORN_RC_PAYLOAD ${payload})
+  set(VORN_RC_DIALOGS ${CMAKE_SOURCE_DIR}/res/dialogs.rc)
   if(payload)
     set(VORN_RC_PAYLOAD_LINE "TAVKVOZ VOZ \"${payload}\"")
   else()
@@ -34,7 +35,7 @@ function(vorn_setup_exe name rc payload_dep)
   target_link_options(${name} PRIVATE ${VORN_WIN_LDFLAGS})
   target_link_libraries(${name} PRIVATE vornwin ${VORN_WIN_LIBS})
   set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS
-    "${VORN_ICON};${CMAKE_SOURCE_DIR}/res/setup.manifest;${payload_dep}")
+    "${VORN_ICON};${CMAKE_SOURCE_DIR}/res/setup.manifest;${CMAKE_SOURCE_DIR}/res/dialogs.rc;${payload_dep}")
 endfunction()
 
 if(VORN_TARGET STREQUAL "win64")
@@ -49,9 +50,44 @@ if(VORN_TARGET STREQUAL "win64")
       COMMAND ${VORN_VOZ} pack-payload ${VORN_PAYLOAD_DIR} ${VORN_PAYLOAD}
       DEPENDS ${VORN_VOZ} VERBATIM)
   else()
+    # The sample input methods: genuine IME DLLs, built here for both
+    # bitnesses (the i686 compiler is called directly: the win32 build runs
+    # after this one and carries the payload made here).
+    find_program(VORN_I686_CC i686-w64-mingw32-gcc REQUIRED)
+    find_program(VORN_I686_RC i686-w64-mingw32-windres REQUIRED)
+    set(VORN_SAMPLE_IME_ARGS "")
+    set(VORN_SAMPLE_IMES "")
+    foreach(spec vorn320.ime:i686:63 vorn321.ime:i686:67 vornhu4.ime:i686:77
+                 vorn640.ime:x86_64:63 vorn641.ime:x86_64:67 vornhu64.ime:x86_64:77)
+      string(REPLACE ":" ";" parts ${spec})
+      list(GET parts 0 ime)
+      list(GET parts 1 arch)
+      list(GET parts 2 version)
+      if(arch STREQUAL "i686")
+        set(cc ${VORN_I686_CC})
+        set(rc ${VORN_I686_RC})
+        set(entry _DllMain@12)
+      else()
+        set(cc ${CMAKE_C_COMPILER})
+        set(rc ${CMAKE_RC_COMPILER})
+        set(entry DllMain)
+      endif()
+      set(dll ${CMAKE_BINARY_DIR}/sampleime/${ime})
+      add_custom_command(OUTPUT ${dll}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/sampleime
+        COMMAND ${rc} -DSAMPLE_VERSION=${version}
+                ${CMAKE_SOURCE_DIR}/tools/sampleime/sampleime.rc -O coff -o ${dll}.res.o
+        COMMAND ${cc} -Os -Wall -Wno-unused-parameter -shared -nostdlib -fno-asynchronous-unwind-tables
+                -o ${dll} ${CMAKE_SOURCE_DIR}/tools/sampleime/sampleime.c ${dll}.res.o
+                -Wl,--kill-at -Wl,-e,${entry} -s -luser32 -lkernel32
+        DEPENDS ${CMAKE_SOURCE_DIR}/tools/sampleime/sampleime.c ${CMAKE_SOURCE_DIR}/tools/sampleime/sampleime.rc
+        VERBATIM)
+      list(APPEND VORN_SAMPLE_IMES ${dll})
+      list(APPEND VORN_SAMPLE_IME_ARGS --member ${ime}=${dll})
+    endforeach()
     add_custom_command(OUTPUT ${VORN_PAYLOAD}
-      COMMAND ${VORN_MKPAYLOAD} --setupw64 $<TARGET_FILE:setupw64> --out ${VORN_PAYLOAD}
-      DEPENDS ${VORN_MKPAYLOAD} setupw64 VERBATIM)
+      COMMAND ${VORN_MKPAYLOAD} --setupw64 $<TARGET_FILE:setupw64> --out ${VORN_PAYLOAD} ${VORN_SAMPLE_IME_ARGS}
+      DEPENDS ${VORN_MKPAYLOAD} setupw64 ${VORN_SAMPLE_IMES} VERBATIM)
   endif()
   add_custom_target(payload ALL DEPENDS ${VORN_PAYLOAD})
 
@@ -71,16 +107,23 @@ if(VORN_TARGET STREQUAL "win64")
   target_compile_options(planted PRIVATE -Wall -Wextra)
   target_link_options(planted PRIVATE -static-libgcc -s)
 
+  # Test code for the Wine GUI scenarios, never shipped: a program that holds
+  # the input method (a window of its UI class, its shared memory).
+  add_executable(imeholder64 WIN32 ${CMAKE_SOURCE_DIR}/tests/programs/imeholder.c)
+  target_compile_options(imeholder64 PRIVATE -finput-charset=UTF-8 -Wall -Wextra)
+  target_link_options(imeholder64 PRIVATE -static -static-libgcc)
+
   # The platform contract suite, run under Wine.
   set(VORN_CONTRACT_RC ${CMAKE_BINARY_DIR}/contract64.rc)
   set(VORN_PLANT_DLL ${CMAKE_BINARY_DIR}/vornplant.dll)
   file(WRITE ${VORN_CONTRACT_RC} "PLANTDLL RCDATA \"${VORN_PLANT_DLL}\"\n")
   set_source_files_properties(${VORN_CONTRACT_RC} PROPERTIES OBJECT_DEPENDS ${VORN_PLANT_DLL})
   file(GLOB VORN_CONTRACT_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/contract/*.cpp)
-  add_executable(contract64 ${VORN_CONTRACT_TESTS} ${VORN_CONTRACT_RC})
+  # With the skin dialog's templates, for the dialog contract.
+  add_executable(contract64 ${VORN_CONTRACT_TESTS} ${CMAKE_SOURCE_DIR}/res/dialogs.rc ${VORN_CONTRACT_RC})
   add_dependencies(contract64 vornplant)
   target_include_directories(contract64 PRIVATE ${CMAKE_SOURCE_DIR})
-  target_compile_options(contract64 PRIVATE ${VORN_CHARSET_FLAGS} -Wall -Wextra)
+  target_compile_options(contract64 PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${VORN_CHARSET_FLAGS} -Wall -Wextra>)
   target_link_options(contract64 PRIVATE -static -static-libgcc -static-libstdc++)
   target_link_libraries(contract64 PRIVATE ${VORN_WIN_LIBS})
 else()

@@ -35,6 +35,21 @@ bool ReadRegText(HKEY key, LPCSTR name, char* out, DWORD cbOut);
 // Writes a narrow REG_SZ whose data size is the text's length.
 LSTATUS WriteRegText(HKEY key, LPCSTR name, LPCSTR text);
 
+// Before an interactive install: 1 when it may go on; 0 when the run must
+// end, after at least one message saying why.
+int CheckDefaultInputMethod(void);
+// On the last page: makes the installed input method the process's layout.
+// 1 when it tried, 0 when it did nothing.  A handle found by description is
+// kept in g_installedLayout for later paints.
+int ActivateInstalledIme(void);
+
+// Counts the top-level windows of the input method's UI class; when above 0,
+// InUseMessage() holds the message listing their programs.
+int FindProgramsUsingIme(void);
+LPCWSTR InUseMessage(void);
+// True while the running input method's shared memory exists.
+bool IsImeDataInMemory(void);
+
 void WriteUninstallEntry(void);
 void WriteAutoStartEntry(LPCSTR command);
 void WriteBrowserTag(void);

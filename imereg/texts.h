@@ -62,6 +62,33 @@
 #define MSG_CREATE_ENTRY_9X "Software open error1004"
 #define MSG_OPEN_PRELOAD "Software open error2003"
 
+// The default-input-method check before an interactive install (MessageBoxW,
+// title "智能砚舟安装").  The first three begin with two ideographic spaces.
+#define MSG_ONLY_IME_W                                                                                        \
+    WSZ("　　你以前安装的智能砚舟为系统默认输入法，并且是系统安装的唯一输入法，请通过微软的输入法管理器增加英文" \
+        "输入法，并将智能砚舟输入法设置为系统非默认输入法后，重新启动机器才能安装新版本的智能砚舟！")
+#define MSG_DEFAULT_IME_W \
+    WSZ("　　你以前安装的智能砚舟为系统默认输入法，请设置为系统非默认输入法后，重新启动机器才能安装新版本的智能砚舟！")
+#define MSG_ACTIVE_IME_W                                                                                      \
+    WSZ("　　你以前安装的砚舟五笔为系统默认输入法，请通过微软的输入法管理器将砚舟五笔输入法设置为系统非默认输入法" \
+        "后，重新启动机器才能安装新版本的砚舟五笔！")
+#define MSG_MAKE_NON_DEFAULT_W WSZ("是否设置智能砚舟为系统非默认输入法？")
+#define MSG_RESTART_FIRST_W WSZ("请重新启动机器后安装智能砚舟！")
+
+// Objects of a running input method.
+#define IME_UI_CLASS "UITAVK"
+#define IME_SHARED_MEMORY "vornhutavk"
+
+// The in-use message, built from these pieces around the count and the
+// program list; each line is the prefix, the count, the colon and a title.
+#define INUSE_HEAD_W WSZ("智能砚舟安装软件检测到有下列 ")
+#define INUSE_HEAD_TAIL_W WSZ(" 个软件在使用智能砚舟输入法:\r\n\r\n")
+#define INUSE_LINE_PREFIX_W WSZ("　　")
+#define INUSE_LINE_COLON_W WSZ("：")
+#define INUSE_NEWLINE_W WSZ("\r\n")
+#define INUSE_CLOSE_THEM_W WSZ("请关闭上述软件后再继续安装！")
+#define INUSE_OR_RESTART_W WSZ("如无法关闭，则请重新启动机器后立即安装！")
+
 // The log: registry roots and the platform's registration.
 #define LOG_ROOT_HKLM "HKLM"
 #define LOG_ROOT_HKCU "HKCU"

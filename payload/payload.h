@@ -48,3 +48,9 @@ void RestoreFsRedirection(PVOID token);
 void PlaceProgramFiles(int pass);
 void CopyIntoPlace(LPCSTR source, LPCSTR target);
 void PatchVersionText(LPCSTR path);
+
+// After the install sequence, interactive only: reports payload files that
+// failed verification, then (unless the earlier data is kept) asks for the
+// status-window mode and skin and unpacks that skin.
+void ChooseSkinAndWindowMode(void);
+INT_PTR CALLBACK SkinDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

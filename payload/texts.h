@@ -72,3 +72,13 @@
 #define FMT_IN_DIR "%s%s"
 #define FMT_SYSTEM_IME "%s\\vornhu4.ime"
 #define FMT_SYSTEM_UNINSTALLER "%s\\vorndel.exe"
+
+// The skin step and its dialog.
+#define MSG_PAYLOAD_NOT_COPIED "上述文件没有成功复制，请重新下载安装！\r\n"
+#define MSG_SKIN_NOT_COPIED "皮肤文件没有成功复制，请重新安装皮肤文件！\r\n"
+#define FMT_SKIN_COOL "%s冷色瓷面.voz"
+#define FMT_SKIN_PINK "%s粉色瓷面.voz"
+#define FMT_SKIN_ANGEL "%s小天使.voz"
+// Dialog templates: simplified Chinese, and traditional for code page 950.
+#define SKIN_DIALOG "PYKEY"
+#define SKIN_DIALOG_BIG5 "PYKEYB"

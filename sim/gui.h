@@ -34,6 +34,7 @@ struct SimWindow {
     bool visible = false;
     bool enabled = true;
     bool needsPaint = false;
+    std::map<int, int> checks;  // a dialog's BM_SETCHECK states by control id
 };
 
 enum GdiKind { kGdiPen = 1, kGdiBrush, kGdiFont, kGdiBitmap, kGdiStock };
@@ -91,6 +92,34 @@ struct QueuedTimer {
     UINT period = 0;
 };
 
+// What the resource script holds for a dialog template, as far as the
+// simulated dialog manager needs it.
+struct DialogTemplate {
+    WORD language = 0;
+    int defaultButton = 0;  // the DEFPUSHBUTTON's id, which Enter presses
+};
+
+// One action of the user in a modal dialog.  The simulated dialog has no
+// control behaviour of its own: a click only notifies the dialog procedure.
+struct DialogInput {
+    enum Kind { kClick, kEnter, kEsc, kClose } kind = kClick;
+    int id = 0;  // the control clicked
+};
+
+// One DialogBoxParamA call as the test sees it afterwards.
+struct DialogCall {
+    std::string name;
+    WORD language = 0;
+    HWND owner = nullptr;
+    bool ownerDisabled = false;          // while the dialog ran
+    int left = 0, top = 0;               // where WM_INITDIALOG put it
+    std::map<int, int> checksAfterInit;
+    std::map<int, int> checks;           // when it ended (or was left open)
+    size_t inputsBeforeEnd = 0;          // inputs delivered, the last one ending it
+    bool ended = false;                  // EndDialog was called; false: the script ran out
+    INT_PTR result = 0;
+};
+
 struct GuiState {
     std::map<std::string, WindowClass> classes;  // lower-case name -> class
     std::map<HWND, SimWindow> windows;           // handles grow, so this is creation order
@@ -108,6 +137,20 @@ struct GuiState {
     // Runs inside every message box, as if the user acted while it was up;
     // the box's modal loop then dispatches what that queued.
     std::function<void()> duringMessageBox;
+
+    // Dialog templates the program carries, the user's script for modal
+    // dialogs (consumed in order) and the dialogs shown.
+    std::map<std::string, DialogTemplate> dialogTemplates = {{"PYKEY", {2052, 105}}, {"PYKEYB", {1028, 105}}};
+    std::deque<DialogInput> dialogInput;
+    std::vector<DialogCall> dialogs;
+    HWND modalDialog = nullptr;
+    bool dialogEnded = false;
+    INT_PTR dialogResult = 0;
+
+    // A top-level window of another program: owned windows get WS_POPUP, as
+    // the input method's UI windows have, unless `style` says otherwise.
+    HWND AddWindow(const std::string& cls, const std::u16string& title, HWND owner = nullptr,
+                   RECT rect = RECT{0, 0, 0, 0}, DWORD style = 0);
 
     SimWindow* Find(HWND window);
     // First live window of a class (case-insensitive) with no parent; null when none.

@@ -1,10 +1,12 @@
-// imm32 of the simulated machine: ImmInstallIMEW with the registry entry
-// Windows makes.  Like Windows (and unlike Wine 8, which makes a new key on
+// imm32 of the simulated machine, with the keyboard-layout calls of user32:
+// ImmInstallIMEW with the registry entry Windows makes, and the thread's
+// layout list.  Like Windows (and unlike Wine 8, which makes a new key on
 // every call) an entry whose "Ime File" names the same file is reused; a new
 // entry is named by the configured result handle.  The file itself is not
 // looked at.
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "sim/machine.h"
 
@@ -90,9 +92,66 @@ HKL ImmInstallIMEW(LPCWSTR imeFile, LPCWSTR layoutText) {
         SetWideValue(key, "Ime File", sim::GbkToUtf16(fileName));
         SetWideValue(key, "Layout File", u"kbdus.dll");
         SetWideValue(key, "Layout Text", call.text);
+        bool loaded = false;
+        for (const sim::KeyboardLayout& k : m.keyboardLayouts) loaded = loaded || k.handle == result;
+        if (!loaded) m.keyboardLayouts.push_back(sim::KeyboardLayout{result, id, call.text});
     }
     if (!result) m.lastError = ERROR_FILE_NOT_FOUND;
     call.result = result;
     m.imeInstalls.push_back(call);
     return result;
+}
+
+namespace {
+const sim::KeyboardLayout* FindLayout(HKL layout) {
+    for (const sim::KeyboardLayout& k : Current().keyboardLayouts)
+        if (k.handle == layout) return &k;
+    return nullptr;
+}
+}  // namespace
+
+// The description in the ANSI code page; 0 and the buffer untouched for a
+// layout that is not an input method.  A short buffer gets what fits.
+UINT ImmGetDescriptionA(HKL layout, LPSTR description, UINT cbDescription) {
+    Machine& m = Current();
+    const sim::KeyboardLayout* k = FindLayout(layout);
+    if (!k || k->description.empty()) return 0;
+    std::string text = sim::Utf16ToGbk(k->description);
+    if (m.ansiCodePage == 950) text = sim::Iconv("BIG5", "GBK", text);
+    if (cbDescription == 0 || !description) return (UINT)text.size();
+    size_t n = text.size() < cbDescription - 1 ? text.size() : cbDescription - 1;
+    memcpy(description, text.data(), n);
+    description[n] = 0;
+    return (UINT)n;
+}
+
+HKL GetKeyboardLayout(DWORD) { return Current().activeLayout; }
+
+BOOL GetKeyboardLayoutNameA(LPSTR name) {
+    const sim::KeyboardLayout* k = FindLayout(Current().activeLayout);
+    if (!name || !k) return FALSE;
+    snprintf(name, KL_NAMELENGTH, "%s", k->name.c_str());
+    return TRUE;
+}
+
+int GetKeyboardLayoutList(int count, HKL* list) {
+    const std::vector<sim::KeyboardLayout>& all = Current().keyboardLayouts;
+    if (count <= 0) return (int)all.size();
+    int n = 0;
+    for (; n < count && (size_t)n < all.size(); n++) list[n] = all[n].handle;
+    return n;
+}
+
+// The previous layout, or null (ERROR_INVALID_PARAMETER) for a layout the
+// thread has not loaded.
+HKL ActivateKeyboardLayout(HKL layout, UINT flags) {
+    Machine& m = Current();
+    if (!FindLayout(layout) || m.Fault("ActivateKeyboardLayout")) {
+        m.lastError = ERROR_INVALID_PARAMETER;
+        return nullptr;
+    }
+    HKL previous = m.activeLayout;
+    m.activeLayout = layout;
+    m.layoutActivations.push_back(std::make_pair(layout, flags));
+    return previous;
 }

@@ -307,6 +307,7 @@ DWORD GetFileSize(HANDLE file, LPDWORD high) {
 }
 
 BOOL CloseHandle(HANDLE h) {
+    if (Current().mappingHandles.erase(h)) return TRUE;
     int idx = FromHandle(h);
     OpenFile* f = Handle(idx);
     if (!f) return Fail(ERROR_INVALID_HANDLE), FALSE;
@@ -868,4 +869,38 @@ BOOL SHGetSpecialFolderPathA(HWND, LPSTR path, int folder, BOOL) {
     if (folder != CSIDL_PROGRAM_FILES || m.shellFolderFails) return FALSE;
     snprintf(path, MAX_PATH, "%s", m.programFiles.c_str());
     return TRUE;
+}
+
+namespace {
+// Held by another program, or by a handle of the product.
+bool MappingExists(Machine& m, const std::string& name) {
+    if (m.fileMappings.count(name)) return true;
+    for (const auto& h : m.mappingHandles)
+        if (h.second == name) return true;
+    return false;
+}
+}  // namespace
+
+// Named file mappings: only the names matter.  Other programs' mappings are
+// the machine's `fileMappings`; one the product creates lives until its last
+// handle is closed.
+HANDLE OpenFileMappingA(DWORD, BOOL, LPCSTR name) {
+    Machine& m = Current();
+    if (!name || !MappingExists(m, name)) return Fail(ERROR_FILE_NOT_FOUND), nullptr;
+    if (m.Fault("OpenFileMappingA")) return Fail(ERROR_ACCESS_DENIED), nullptr;
+    HANDLE h = (HANDLE)(intptr_t)(0x300000 + 4 * (m.mappingHandles.size() + 1));
+    while (m.mappingHandles.count(h)) h = (HANDLE)((intptr_t)h + 4);
+    m.mappingHandles[h] = name;
+    return h;
+}
+
+HANDLE CreateFileMappingA(HANDLE, LPSECURITY_ATTRIBUTES, DWORD, DWORD, DWORD, LPCSTR name) {
+    Machine& m = Current();
+    if (m.Fault("CreateFileMappingA")) return Fail(ERROR_NOT_ENOUGH_MEMORY), nullptr;
+    bool existed = name && MappingExists(m, name);
+    HANDLE h = (HANDLE)(intptr_t)(0x300000 + 4 * (m.mappingHandles.size() + 1));
+    while (m.mappingHandles.count(h)) h = (HANDLE)((intptr_t)h + 4);
+    m.mappingHandles[h] = name ? name : "";
+    Fail(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return h;
 }

@@ -11,6 +11,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -85,6 +86,13 @@ struct AclGrant {
     DWORD permissions = 0;
     DWORD inheritance = 0;
     ACCESS_MODE mode = NOT_USED_ACCESS;
+};
+
+// One keyboard layout loaded in the product's thread.
+struct KeyboardLayout {
+    HKL handle = nullptr;
+    std::string name;             // "E0200804", what GetKeyboardLayoutNameA gives
+    std::u16string description;   // empty: not an input method (ImmGetDescription fails)
 };
 
 struct ImeInstallCall {
@@ -175,6 +183,18 @@ class Machine {
     std::vector<std::string> loadedDlls;
     std::vector<std::string> libraryNames;  // every name LoadLibraryA was given
     GuiState gui;  // windows, messages, timers, device contexts, the display list
+
+    // ---- keyboard layouts and named objects --------------------------------
+    // The thread's layouts in GetKeyboardLayoutList order; `activeLayout` is
+    // what GetKeyboardLayout(0) answers.  A fresh Chinese Windows has the US
+    // keyboard of the Chinese language.  ImmInstallIMEW loads what it
+    // registers at the end of the list, as Windows does.
+    std::vector<KeyboardLayout> keyboardLayouts{{(HKL)(ULONG_PTR)0x08040804u, "00000804", u""}};
+    HKL activeLayout = (HKL)(ULONG_PTR)0x08040804u;
+    std::vector<std::pair<HKL, UINT>> layoutActivations;  // ActivateKeyboardLayout calls that succeeded
+    // Named file mappings other programs hold open (names are case-sensitive).
+    std::set<std::string> fileMappings;
+    std::map<HANDLE, std::string> mappingHandles;  // handles the product holds
 
     // Texts of the message boxes as GBK (wide ones converted), in order.
     std::vector<std::string> BoxTexts() const;

@@ -389,8 +389,24 @@ DWORD SetEntriesInAclA(ULONG count, PEXPLICIT_ACCESS_A entries, PACL oldAcl, PAC
 DWORD SetNamedSecurityInfoA(LPSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner, PSID group,
                             PACL dacl, PACL sacl);
 
-// Input methods
+// Input methods and keyboard layouts
+#define KL_NAMELENGTH 9
+#define KLF_ACTIVATE 0x1
+#define KLF_SETFORPROCESS 0x100
 HKL ImmInstallIMEW(LPCWSTR imeFile, LPCWSTR layoutText);
+UINT ImmGetDescriptionA(HKL layout, LPSTR description, UINT cbDescription);
+HKL GetKeyboardLayout(DWORD thread);
+BOOL GetKeyboardLayoutNameA(LPSTR name);
+int GetKeyboardLayoutList(int count, HKL* list);
+HKL ActivateKeyboardLayout(HKL layout, UINT flags);
+
+// Named file mappings
+#define FILE_MAP_WRITE 0x2
+#define FILE_MAP_READ 0x4
+#define PAGE_READWRITE 0x4
+HANDLE OpenFileMappingA(DWORD access, BOOL inherit, LPCSTR name);
+HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES sa, DWORD protect, DWORD sizeHigh, DWORD sizeLow,
+                          LPCSTR name);
 
 // Windows and painting (the setup window)
 typedef WORD ATOM;
@@ -561,3 +577,32 @@ BOOL StretchBlt(HDC dest, int xDest, int yDest, int wDest, int hDest, HDC src, i
 // Code pages
 #define CP_ACP 0
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int cbText, LPWSTR out, int cchOut);
+
+// Other programs' windows, and the modal dialog of the skin step
+typedef intptr_t INT_PTR;
+typedef BOOL(CALLBACK* WNDENUMPROC)(HWND, LPARAM);
+typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
+#define LOWORD(l) ((WORD)(((ULONG_PTR)(l)) & 0xffff))
+#define HIWORD(l) ((WORD)((((ULONG_PTR)(l)) >> 16) & 0xffff))
+#define WM_INITDIALOG 0x0110
+#define WM_COMMAND 0x0111
+#define BM_GETCHECK 0x00F0
+#define BM_SETCHECK 0x00F1
+#define BST_UNCHECKED 0x0
+#define BST_CHECKED 0x1
+#define SWP_NOSIZE 0x0001
+#define SWP_NOMOVE 0x0002
+#define SWP_NOZORDER 0x0004
+#define WS_POPUP 0x80000000L
+#define BN_CLICKED 0
+#define MAKEWPARAM(l, h) ((WPARAM)(DWORD)((((DWORD)(WORD)(h)) << 16) | (WORD)(l)))
+#define RT_DIALOG MAKEINTRESOURCEA(5)
+BOOL EnumWindows(WNDENUMPROC callback, LPARAM param);
+int GetClassNameA(HWND window, LPSTR name, int cbName);
+HWND GetParent(HWND window);
+int GetWindowTextW(HWND window, LPWSTR text, int cchText);
+BOOL GetWindowRect(HWND window, RECT* rect);
+BOOL SetWindowPos(HWND window, HWND after, int x, int y, int cx, int cy, UINT flags);
+INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND owner, DLGPROC proc, LPARAM param);
+BOOL EndDialog(HWND dialog, INT_PTR result);
+LRESULT SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,6 +1,8 @@
 // The five page painters and the progress bar.  A painter draws onto the
 // device context it is given (BeginPaint's or GetDC's) and changes nothing
-// else but the visibility of the name field.
+// else but the visibility of the name field and, on the last page, the
+// process's keyboard layout.
+#include "imereg/imereg.h"
 #include "setup/context.h"
 #include "ui/setupwin.h"
 #include "ui/texts.h"
@@ -106,6 +108,8 @@ void PaintLastPage(HDC dc) {
     DrawWhite(dc, 10, 190, LAST_NAME_LABEL_W);
     DrawButtonFrames(dc);
     DrawButtons(dc, BUTTON_EXIT_W);
+    // The user tries the new input method in the name field.
+    ActivateInstalledIme();
 }
 
 void DrawProgressBar(HDC dc, int done, int total) {

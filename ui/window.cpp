@@ -9,6 +9,8 @@
 // work buffer under the running step.
 #include "ui/window.h"
 
+#include "imereg/imereg.h"
+#include "imereg/texts.h"
 #include "payload/payload.h"
 #include "payload/texts.h"
 #include "setup/context.h"
@@ -144,10 +146,21 @@ static void Install(HWND window, WPARAM wParam, LPARAM lParam) {
         PostMessageA(window, WM_DESTROY, 0, 0);
         return;
     }
-    // Before the sequence: the default-input-method check and the in-use
-    // checks (CheckDefaultInputMethod, FindProgramsUsingIme, IsImeDataInMemory).
+    // An earlier version that is still the default input method ends the run.
+    if (!CheckDefaultInputMethod()) {
+        PostMessageA(window, WM_DESTROY, 0, 0);
+        return;
+    }
+    // Programs that hold the input method must be closed first; the
+    // install-path page stays and its button tries again.
+    if (FindProgramsUsingIme() > 0) {
+        ShowMessageW(InUseMessage(), TITLE_BOX_W, MB_OK);
+        g_ctx.currentPage = kPageInstallPath;
+        return;
+    }
+    if (IsImeDataInMemory()) ShowMessageW(MSG_IME_DATA_IN_MEMORY_W, TITLE_BOX_W, MB_OK);
     RunInstallSequence();
-    // After it: the skin and window-mode dialog (ChooseSkinAndWindowMode).
+    ChooseSkinAndWindowMode();
     WriteSettingsRecord();
     WriteInstallStamp();
     if (g_ctx.backupState == kBackupKeep) RestoreUserData();

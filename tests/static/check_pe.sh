@@ -10,6 +10,8 @@
 #   zlib1.dll, libwinpthread...), and none of the functions those DLLs only
 #   have from Vista on (such a function must be looked up at run time);
 # - a manifest resource (type 24, id 1) asking for requireAdministrator;
+# - the skin dialog templates "PYKEY" (language 2052) and "PYKEYB" (1028):
+#   caption, font, and every control's id, kind, position, size and text;
 # - unless "nopayload": the payload, resource type "VOZ" name "TAVKVOZ",
 #   language 2052, holding a current-format archive of 88 members.
 # Prints each check; exits non-zero when any fails.
@@ -173,6 +175,80 @@ try:
             out("ok", "manifest (%d bytes) asks for requireAdministrator" % len(manifest[1]))
         else:
             out("FAIL", "the manifest does not ask for requireAdministrator")
+
+    # Dialog templates (DLGTEMPLATEEX): header, then DWORD-aligned items.
+    BUTTON, STATIC = 0x80, 0x82
+    DEF_PUSH, GROUP, RADIO, TEXT = ("button", 1), ("button", 7), ("button", 9), ("static", 0)
+    controls = [  # id, kind, x, y, cx, cy, PYKEY text, PYKEYB text
+        (105, DEF_PUSH, 88, 117, 44, 14, "确定", "確定"),
+        (0xFFFF, GROUP, 6, 8, 204, 39, "输入法状态窗口模式选择", "輸入法狀態窗口模式選擇"),
+        (0xFFFF, GROUP, 6, 54, 204, 39, "输入法皮肤选择", "輸入法皮膚選擇"),
+        (101, RADIO, 15, 25, 44, 10, "双行窗口", "雙行窗口"),
+        (102, RADIO, 66, 25, 44, 10, "单行窗口", "單行窗口"),
+        (106, RADIO, 113, 25, 36, 10, "双窗口", "雙窗口"),
+        (107, RADIO, 155, 25, 48, 10, "仿WIN窗口", "仿WIN窗口"),
+        (110, RADIO, 15, 72, 48, 10, "冷色瓷面", "冷色瓷面"),
+        (111, RADIO, 84, 72, 48, 10, "粉色瓷面", "粉色瓷面"),
+        (112, RADIO, 150, 71, 40, 10, "小天使", "小天使"),
+        (0xFFFF, TEXT, 13, 99, 145, 8, "注：你也可在安装完毕后改变这些参数。", "注：你也可在安裝完畢后改變這些參數。"),
+    ]
+    dialogs = [("PYKEY", 2052, "智能砚舟皮肤及窗口模式选择", (12, 400, 134, "宋体"), 6),
+               ("PYKEYB", 1028, "智能硯舟皮膚及窗口模式選擇", (10, None, 1, "System"), 7)]
+    def sz(blob, o):
+        end = o
+        while blob[end:end + 2] != b"\0\0":
+            if end + 2 > len(blob):
+                raise ValueError("text runs past its template")
+            end += 2
+        return blob[o:end].decode("utf-16-le"), end + 2
+    def sz_or_ord(blob, o):
+        if blob[o:o + 2] == b"\xff\xff":
+            return struct.unpack_from("<H", blob, o + 2)[0], o + 4
+        return sz(blob, o)
+    for name, want_lang, caption, font, text_col in dialogs:
+        entry = found.get((5, name))
+        if entry is None:
+            out("FAIL", 'no dialog template "%s"' % name)
+            continue
+        lang, blob = entry
+        problems = []
+        if lang != want_lang:
+            problems.append("language %s, expected %s" % (lang, want_lang))
+        ver, sig, _, _, style, count = struct.unpack_from("<HHIIIH", blob, 0)
+        geometry = struct.unpack_from("<hhhh", blob, 18)
+        if (ver, sig) != (1, 0xFFFF):
+            problems.append("not an extended template")
+        if style != 0x80C800C0:  # WS_POPUP|WS_CAPTION|WS_SYSMENU|DS_MODALFRAME|DS_SETFONT
+            problems.append("style %#x" % style)
+        if geometry != (10, 15, 219, 140):
+            problems.append("position and size %s" % (geometry,))
+        _, o = sz_or_ord(blob, 26)          # menu
+        _, o = sz_or_ord(blob, o)           # class
+        title, o = sz(blob, o)
+        if title != caption:
+            problems.append("caption %r" % title)
+        points, weight, _, charset = struct.unpack_from("<HHBB", blob, o)
+        face, o = sz(blob, o + 6)
+        if (points, charset, face) != (font[0], font[2], font[3]) or (font[1] is not None and weight != font[1]):
+            problems.append("font %s %s %s %s" % (points, weight, charset, face))
+        if count != len(controls):
+            problems.append("%d controls, expected %d" % (count, len(controls)))
+        for want in controls[:count]:
+            o = (o + 3) & ~3
+            _, _, cstyle, x, y, cx, cy, cid = struct.unpack_from("<IIIhhhhI", blob, o)
+            cls, o = sz_or_ord(blob, o + 24)
+            text, o = sz_or_ord(blob, o)
+            extra = struct.unpack_from("<H", blob, o)[0]
+            o += 2 + extra
+            kind = ("button" if cls == BUTTON else "static" if cls == STATIC else cls, cstyle & 0xF)
+            got = (cid & 0xFFFF, kind, x, y, cx, cy, text)
+            expected = want[:6] + (want[text_col],)
+            if got != expected:
+                problems.append("control %s: %s" % (want[0], got))
+        if problems:
+            out("FAIL", 'dialog "%s": %s' % (name, "; ".join(problems)))
+        else:
+            out("ok", 'dialog "%s" (language %d): caption, font and %d controls as designed' % (name, lang, count))
 
     if payload != "nopayload":
         voz = found.get(("VOZ", "TAVKVOZ"))

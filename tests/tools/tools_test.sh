@@ -264,6 +264,23 @@ extract-traps)
     [ -p out/abcd ] || fail "the FIFO was replaced"
     ;;
 
+member)
+    # A given member is carried as it is, padded with zero bytes to its shipped size.
+    printf 'MZ a small input method' > small.ime
+    "$MKPAYLOAD" --setupw64 setupw64.bin --out p.voz --member vorn320.ime=small.ime || fail "mkpayload --member"
+    "$VOZ" extract p.voz all || fail "extract"
+    [ "$(wc -c < all/vorn320.ime)" -eq 40960 ] || fail "vorn320.ime is $(wc -c < all/vorn320.ime) bytes"
+    head -c 23 all/vorn320.ime | cmp -s - small.ime || fail "vorn320.ime does not start with the given file"
+    [ "$(tail -c +24 all/vorn320.ime | tr -d '\000' | wc -c)" -eq 0 ] || fail "padding is not zero bytes"
+    # Larger than the shipped size, or not a member: refused, no archive.
+    head -c 40961 /dev/zero > big.ime
+    "$MKPAYLOAD" --setupw64 setupw64.bin --out q.voz --member vorn320.ime=big.ime 2> /dev/null &&
+        fail "a member larger than its shipped size was taken"
+    "$MKPAYLOAD" --setupw64 setupw64.bin --out q.voz --member vorn999.ime=small.ime 2> /dev/null &&
+        fail "an unknown member name was taken"
+    [ ! -e q.voz ] || fail "a refused run left q.voz"
+    ;;
+
 *)
     fail "unknown case"
     ;;

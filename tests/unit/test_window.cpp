@@ -376,7 +376,8 @@ TEST_F(WindowTest, EndingsWithoutTheLastPage) {
     // 32-bit: the end message right after the install, asking for a restart
     // when the old input method is locked.
     m.Make32Bit();
-    m.SetString(HKEY_CURRENT_USER, "keyboard layout\\preload", "1", "E0200804");
+    // Second in the list: not the default, which would end the run before the install.
+    m.SetString(HKEY_CURRENT_USER, "keyboard layout\\preload", "2", "E0200804");
     m.SetString(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Keyboard Layouts\\E0200804",
                 "layout text", "智能砚舟输入平台  6.3");
     m.AddFile("C:\\windows\\system32\\vornhu4.ime", "old");

@@ -14,7 +14,7 @@ import gui
 import test_full
 import winelib
 from scenario import CONFIG, DEFAULT_DIR, MSG_REGISTERED, TITLE_VORN, Scenario, fresh_clone
-from test_gui import LEFT_BUTTON, MSG_DONE, setup_title
+from test_gui import LEFT_BUTTON, MSG_DONE, setup_title, skin_dialog_title
 
 ADDRESS = "www.old-school.edu.cn"
 MSG_KEEP_SAME = "检测到安装目录下有智能砚舟以前的词组等数据文件，是否保留？"
@@ -55,7 +55,9 @@ def walk(prefix, keep, after_install=None, timeout=240):
     """Three clicks on "确 定 安 装" (the options page as prefilled), the keep
     question answered `keep`, every other box with its default button, then
     "确 定 退 出" until the setup ends.  `after_install(prefix)` runs once the
-    install is done (the registration program has shown its message).
+    install is done (the registration program has shown its message, and the
+    steps after the sequence are over: the restore message has been answered
+    when the data is kept).
     Returns (RunResult, [(MessageBox, answer)])."""
     with gui.Display(os.path.join(prefix.path, "vorn-xvfb.log")) as display:
         session = gui.Session(prefix, display)
@@ -87,7 +89,19 @@ def walk(prefix, keep, after_install=None, timeout=240):
                     except gui.GuiError:
                         pass  # it closed meanwhile
                     continue
-                if installed and after_install:
+                # Unless the earlier data is kept, the skin dialog follows the
+                # install: "确定" (Enter) keeps its first choices.
+                dialogs = [w for w in session.windows("^%s$" % skin_dialog_title(prefix.info)) if w.title]
+                if dialogs:
+                    try:
+                        session.click(dialogs[0], 3, 3)
+                        session.key(dialogs[0], "Return")
+                    except gui.GuiError:
+                        pass  # it closed meanwhile
+                    time.sleep(0.5)
+                    continue
+                steps_done = not keep or any(b.says(MSG_RESTORED) for b, _ in session.answered)
+                if installed and steps_done and after_install:
                     after_install(prefix)
                     after_install = None
                 # On the last page the first click moves to its second state,

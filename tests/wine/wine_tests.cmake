@@ -106,6 +106,18 @@ if(VORN_XVFB AND VORN_XDOTOOL)
     set_tests_properties(wine.${variant}.gui.abandon PROPERTIES
       FIXTURES_REQUIRED wine_${variant} LABELS wine-gui TIMEOUT 200 ENVIRONMENT "${VORN_WINE_ENV}")
   endforeach()
+  # Before and after the install: a program holding the input method, its
+  # shared memory, the skin dialog (both code pages); the only preload entry.
+  foreach(variant win7-936 win7-950)
+    add_test(NAME wine.${variant}.gui.held
+             COMMAND ${VORN_WINE_RUN} --variant ${variant} test test_imeui.HeldInputMethod)
+    set_tests_properties(wine.${variant}.gui.held PROPERTIES
+      FIXTURES_REQUIRED wine_${variant} LABELS wine-gui TIMEOUT 400 ENVIRONMENT "${VORN_WINE_ENV}")
+  endforeach()
+  add_test(NAME wine.win7-936.gui.only-ime
+           COMMAND ${VORN_WINE_RUN} --variant win7-936 test test_imeui.OnlyPreloadEntry)
+  set_tests_properties(wine.win7-936.gui.only-ime PROPERTIES
+    FIXTURES_REQUIRED wine_win7-936 LABELS wine-gui TIMEOUT 300 ENVIRONMENT "${VORN_WINE_ENV}")
   add_test(NAME wine.win7-936.gui.close COMMAND ${VORN_WINE_RUN} --variant win7-936 test test_gui.CloseBox)
   set_tests_properties(wine.win7-936.gui.close PROPERTIES
     FIXTURES_REQUIRED wine_win7-936 LABELS wine-gui TIMEOUT 200 ENVIRONMENT "${VORN_WINE_ENV}")

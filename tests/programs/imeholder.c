@@ -1,0 +1,44 @@
+/* imeholder: a stand-in for a program that uses the input method, for the
+ * Wine GUI scenarios (test code, never shipped).
+ *
+ *   imeholder64.exe [window|mapping]
+ *
+ * "window" (the default): a main window titled "测试文档 - 记事本", an owned
+ * pop-up window of the input method's UI class "UITAVK", and the input
+ * method's shared memory "vornhutavk".  "mapping": the shared memory only.
+ * It then waits until its main window is closed or the process is ended. */
+#include <windows.h>
+
+static LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_DESTROY) {
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show) {
+    BOOL windows = lstrcmpA(commandLine, "mapping") != 0;
+    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, 4096, "vornhutavk");
+    WNDCLASSW cls;
+    MSG msg;
+    ZeroMemory(&cls, sizeof(cls));
+    cls.lpfnWndProc = MainProc;
+    cls.hInstance = instance;
+    cls.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
+    cls.lpszClassName = L"VornHolderMain";
+    RegisterClassW(&cls);
+    cls.lpfnWndProc = DefWindowProcW;
+    cls.lpszClassName = L"UITAVK";
+    RegisterClassW(&cls);
+    /* The main window exists in both modes: it is what ends the program. */
+    HWND main = CreateWindowExW(0, L"VornHolderMain", windows ? L"测试文档 - 记事本" : L"vornhutavk holder",
+                                WS_OVERLAPPEDWINDOW | WS_VISIBLE, 20, 20, 240, 120, NULL, NULL, instance, NULL);
+    if (windows) CreateWindowExW(0, L"UITAVK", L"", WS_POPUP, 0, 0, 1, 1, main, NULL, instance, NULL);
+    while (GetMessageW(&msg, NULL, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    if (mapping) CloseHandle(mapping);
+    return 0;
+}
