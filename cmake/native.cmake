@@ -153,7 +153,7 @@ if(VORN_CLANGXX)
                -DCMAKE_BUILD_TYPE=RelWithDebInfo
     INSTALL_COMMAND ""
     BUILD_ALWAYS ON)
-  foreach(target voz extract trailer restore cmdline registry)
+  foreach(target voz extract trailer restore cmdline registry skin)
     add_test(NAME fuzz.${target}
       COMMAND ${CMAKE_SOURCE_DIR}/tools/fuzz_run.sh ${CMAKE_BINARY_DIR} ${target} 3000)
     set_tests_properties(fuzz.${target} PROPERTIES LABELS fuzz)

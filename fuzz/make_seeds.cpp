@@ -71,6 +71,8 @@ int main(int argc, char** argv) {
         Write(target, 2, legacy);
         Write(target, 3, skin);
     }
+    Write("skin", 1, skin);
+    Write("skin", 2, current);
     Write("restore", 1, Archive({{"vorncyzk.bak", phrases}, {"voszsj43.voh", settings}}, false));
     Write("restore", 2, Archive({{"vornpyck.bak", phrases}}, false));
     Write("trailer", 1, phrases);

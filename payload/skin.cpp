@@ -45,7 +45,7 @@ static BYTE FirstOn(int first, int count) {
 
 // Only "确定" (or Enter, which presses it) leaves the dialog: Esc and the
 // close box send IDCANCEL, which changes nothing.
-INT_PTR CALLBACK SkinDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR CALLBACK SkinDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     if (message == WM_INITDIALOG) {
         RECT setup;
         if (g_ctx.setupWindow && GetWindowRect(g_ctx.setupWindow, &setup))

@@ -8,7 +8,7 @@ build=${1:-$root/build}
 runs=${2:-1000000}
 logs=$build/fuzz-logs
 mkdir -p "$logs"
-targets=(voz extract trailer restore cmdline registry)
+targets=(voz extract trailer restore cmdline registry skin)
 for ((i = 0; i < ${#targets[@]}; i += 2)); do
   for t in "${targets[@]:i:2}"; do
     "$root/tools/fuzz_run.sh" "$build" "$t" "$runs" >"$logs/$t.log" 2>&1 &

@@ -2,7 +2,7 @@
 # Runs one fuzz target over its seeds for a fixed number of inputs, at low
 # priority; new inputs go to a scratch corpus under the build directory.
 #   tools/fuzz_run.sh BUILD TARGET RUNS [libFuzzer options...]
-# TARGET: voz extract trailer restore cmdline registry
+# TARGET: voz extract trailer restore cmdline registry skin
 set -euo pipefail
 build=$1 target=$2 runs=$3
 shift 3

@@ -177,12 +177,16 @@ TEST_F(DefaultImeTest, AFailingCallNeverEndsTheRunSilentlyNorEmptiesTheDefault) 
         [](sim::Machine&) { return 0; },
         [&] { result = CheckDefaultInputMethod(); },
         [&](sim::Machine& run, int, bool last) {
-            if (result == 0) EXPECT_FALSE(run.boxes.empty());
+            if (result == 0) {
+                EXPECT_FALSE(run.boxes.empty());
+            }
             std::string first = run.GetValue(HKEY_CURRENT_USER, kUser, "1");
             while (!first.empty() && first.back() == 0) first.pop_back();
             EXPECT_TRUE(first == "E0200804" || first == "00000804") << first;
             EXPECT_EQ(run.OpenKeyCount(), 0u);
-            if (last) EXPECT_EQ(first, "00000804");
+            if (last) {
+                EXPECT_EQ(first, "00000804");
+            }
         });
     sim::Use(&m);
 }

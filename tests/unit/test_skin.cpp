@@ -172,7 +172,9 @@ TEST_F(SkinTest, AFailingCallNeverLeavesASkinFileDamagedWithoutAMessage) {
             for (int i = 1; i <= 7; i++)
                 whole = whole && run.Read(At("vobmpsx" + std::to_string(i) + ".bmp")) == Piece("cool", i);
             EXPECT_TRUE(whole || !run.boxes.empty());
-            if (last) EXPECT_TRUE(whole && run.boxes.empty());
+            if (last) {
+                EXPECT_TRUE(whole && run.boxes.empty());
+            }
             EXPECT_EQ(g_ctx.skinChoice, 1);
             ClosePayload();
         });
