@@ -73,11 +73,13 @@ if(VORN_TARGET STREQUAL "win64")
         set(entry DllMain)
       endif()
       set(dll ${CMAKE_BINARY_DIR}/sampleime/${ime})
+      # The IME entry points have fixed signatures and ignore their arguments
+      # by design: the one warning class left out, for this DLL alone.
       add_custom_command(OUTPUT ${dll}
         COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/sampleime
         COMMAND ${rc} -DSAMPLE_VERSION=${version}
                 ${CMAKE_SOURCE_DIR}/tools/sampleime/sampleime.rc -O coff -o ${dll}.res.o
-        COMMAND ${cc} -Os -Wall -Wno-unused-parameter -shared -nostdlib -fno-asynchronous-unwind-tables
+        COMMAND ${cc} -Os -Wall -Wextra -Werror -Wno-unused-parameter -shared -nostdlib -fno-asynchronous-unwind-tables
                 -o ${dll} ${CMAKE_SOURCE_DIR}/tools/sampleime/sampleime.c ${dll}.res.o
                 -Wl,--kill-at -Wl,-e,${entry} -s -luser32 -lkernel32
         DEPENDS ${CMAKE_SOURCE_DIR}/tools/sampleime/sampleime.c ${CMAKE_SOURCE_DIR}/tools/sampleime/sampleime.rc

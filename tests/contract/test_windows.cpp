@@ -89,7 +89,7 @@ struct DialogSeen {
 DialogSeen g_dialog;
 
 // Ends the dialog from WM_INITDIALOG, after setting and reading one check.
-INT_PTR CALLBACK EndAtOnce(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR CALLBACK EndAtOnce(HWND dialog, UINT message, WPARAM, LPARAM lParam) {
     if (message != WM_INITDIALOG) return 0;
     g_dialog.inits++;
     g_dialog.param = lParam;

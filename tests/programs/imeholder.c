@@ -18,6 +18,8 @@ static LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARA
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show) {
+    (void)previous;
+    (void)show;
     BOOL windows = lstrcmpA(commandLine, "mapping") != 0;
     HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, 4096, "vornhutavk");
     WNDCLASSW cls;
