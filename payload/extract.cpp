@@ -160,13 +160,9 @@ static bool ExtractMember(const VozMember* member, bool legacy, BYTE* area, DWOR
         DigestHex(data, length, digest);
         if (!DigestMatches(digest, member->digest)) return false;
     }
-    if (DeleteIfPresent(path) == -1) RenameAside(path);
     if (strcmp(member->name, PHRASE_LIST_NAME) == 0) length = AddPhraseListTrailer(data, length) + kTrailerBytes;
-    HFILE file = _lcreat(path, 0);
-    if (file == HFILE_ERROR) return false;
-    UINT written = _lwrite(file, (LPCSTR)data, length);
-    _lclose(file);
-    if (written != length) return false;
+    // Whole or not at all: an earlier file stays until its new version is complete.
+    if (!WriteFileWhole(path, data, length)) return false;
     LogFileWritten(member->name, path, length);
     return true;
 }

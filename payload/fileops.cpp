@@ -119,9 +119,10 @@ int DeleteIfPresent(LPCSTR path) {
 // with its last character before the extension made "2" (vornhu2.ime), or,
 // when that name is itself held, with the one before made "1" as well
 // (vornh12.ime).  A later install deletes the spare when it comes here again.
-int RenameAside(LPCSTR path) {
+int RenameAsideTo(LPCSTR path, char* aside, size_t cbAside) {
     char spare[200];
     size_t n = path ? strlen(path) : 0;
+    if (cbAside) aside[0] = 0;
     if (n < 6 || n >= sizeof(spare)) return -1;
     // Both changed characters must lie in the file name: "C:\d\a.ime" would
     // otherwise move to "C:\d12.ime", outside its directory.
@@ -132,10 +133,84 @@ int RenameAside(LPCSTR path) {
     memcpy(spare, path, n + 1);
     spare[n - 5] = '2';
     DeleteIfPresent(spare);
-    if (MoveFileA(path, spare)) return 0;
-    spare[n - 6] = '1';
+    bool moved = MoveFileA(path, spare) != FALSE;
+    if (!moved) {
+        spare[n - 6] = '1';
+        DeleteIfPresent(spare);
+        moved = MoveFileA(path, spare) != FALSE;
+    }
+    if (!moved) return -1;
+    if (cbAside) snprintf(aside, cbAside, "%s", spare);
+    return 0;
+}
+
+int RenameAside(LPCSTR path) { return RenameAsideTo(path, NULL, 0); }
+
+bool SpareName(LPCSTR target, char* spare, size_t cbSpare) {
+    int n = snprintf(spare, cbSpare, FMT_SPARE, target);
+    if (n < 0 || (size_t)n >= cbSpare) {
+        if (cbSpare) spare[0] = 0;
+        return false;
+    }
+    return true;
+}
+
+// The spare takes the target's place in one move.  A target Windows holds
+// loaded refuses to be replaced but can be renamed: it is moved aside first,
+// and back again when the spare still cannot take its place, so the target
+// is never left missing.
+bool SwapIntoPlace(LPCSTR spare, LPCSTR target) {
+    SetFileAttributesA(target, FILE_ATTRIBUTE_ARCHIVE);
+    if (MoveFileExA(spare, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    DWORD error = GetLastError();
+    char aside[200];
+    bool present = GetFileAttributesA(target) != INVALID_FILE_ATTRIBUTES;
+    if (present && RenameAsideTo(target, aside, sizeof(aside)) == 0) {
+        if (MoveFileExA(spare, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+        error = GetLastError();
+        MoveFileA(aside, target);
+    }
+    SetLastError(error);
+    return false;
+}
+
+// Writes, flushes and closes the spare; false when a byte is missing.
+static bool WriteSpare(LPCSTR spare, const void* bytes, DWORD cbBytes) {
+    HANDLE file = CreateFileA(spare, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    bool whole = cbBytes == 0 || (WriteFile(file, bytes, cbBytes, &written, NULL) && written == cbBytes);
+    // Flushed before the move: after a power cut the target holds either its
+    // old bytes or all the new ones.
+    if (whole && !FlushFileBuffers(file)) whole = false;
+    DWORD error = GetLastError();
+    CloseHandle(file);
+    SetLastError(error);
+    return whole;
+}
+
+bool WriteFileWhole(LPCSTR target, const void* bytes, DWORD cbBytes) {
+    char spare[MAX_PATH];
+    if (!SpareName(target, spare, sizeof(spare))) return false;
+    // A spare left by an interrupted run (perhaps read-only or hidden now)
+    // would refuse CREATE_ALWAYS.
     DeleteIfPresent(spare);
-    return MoveFileA(path, spare) ? 0 : -1;
+    if (WriteSpare(spare, bytes, cbBytes) && SwapIntoPlace(spare, target)) return true;
+    DWORD error = GetLastError();
+    DeleteFileA(spare);
+    SetLastError(error);
+    return false;
+}
+
+bool CopyFileWhole(LPCSTR source, LPCSTR target) {
+    char spare[MAX_PATH];
+    if (!SpareName(target, spare, sizeof(spare))) return false;
+    DeleteIfPresent(spare);
+    if (CopyFileA(source, spare, FALSE) && SwapIntoPlace(spare, target)) return true;
+    DWORD error = GetLastError();
+    DeleteFileA(spare);
+    SetLastError(error);
+    return false;
 }
 
 // Saved redirection states, innermost last.  The value Windows hands back is

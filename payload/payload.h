@@ -24,6 +24,21 @@ DWORD FileDigest(LPCSTR path, char out[kDigestChars]);
 int DeleteIfPresent(LPCSTR path);
 // Moves a file that cannot be deleted to a spare name; 0 or -1.
 int RenameAside(LPCSTR path);
+// The same, and the name it moved to into `aside` ("" on failure).
+int RenameAsideTo(LPCSTR path, char* aside, size_t cbAside);
+
+// A file is only ever replaced by a whole new one: the new bytes go to a
+// spare name beside the target ("<target>.new"), which then takes the
+// target's place in one move.  False leaves the target exactly as it was and
+// removes the spare; GetLastError tells why.
+bool WriteFileWhole(LPCSTR target, const void* bytes, DWORD cbBytes);
+// The same with the bytes of the file `source` (CopyFileA to the spare).
+bool CopyFileWhole(LPCSTR source, LPCSTR target);
+// The spare name of `target`; false (and "") when it does not fit.
+bool SpareName(LPCSTR target, char* spare, size_t cbSpare);
+// Moves a finished spare over `target`; a loaded target is renamed aside
+// first and comes back when the move still fails.
+bool SwapIntoPlace(LPCSTR spare, LPCSTR target);
 
 // Unpacks every member into the installation directory; true when all were
 // written.  `cbArchive` bounds every read of the (untrusted) archive bytes;

@@ -70,6 +70,8 @@
 // Path formats: the installation directory ends in "\", the system and
 // WOW64 directories do not.
 #define FMT_IN_DIR "%s%s"
+// Where a file's new bytes are written before they replace it.
+#define FMT_SPARE "%s.new"
 #define FMT_SYSTEM_IME "%s\\vornhu4.ime"
 #define FMT_SYSTEM_UNINSTALLER "%s\\vorndel.exe"
 

@@ -298,6 +298,13 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, void
     return n == toWrite;
 }
 
+BOOL FlushFileBuffers(HANDLE file) {
+    OpenFile* f = Handle(FromHandle(file));
+    if (!f || !f->write) return Fail(ERROR_INVALID_HANDLE), FALSE;
+    if (Current().Fault("FlushFileBuffers")) return Fail(ERROR_DISK_FULL), FALSE;
+    return TRUE;
+}
+
 DWORD GetFileSize(HANDLE file, LPDWORD high) {
     OpenFile* f = Handle(FromHandle(file));
     if (high) *high = 0;

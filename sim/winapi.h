@@ -169,6 +169,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, void* overlapped);
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, void* overlapped);
 DWORD GetFileSize(HANDLE file, LPDWORD high);
+BOOL FlushFileBuffers(HANDLE file);
 BOOL CloseHandle(HANDLE h);
 
 HFILE _lopen(LPCSTR path, int mode);
@@ -181,6 +182,7 @@ HFILE _lclose(HFILE file);
 BOOL CopyFileA(LPCSTR existing, LPCSTR target, BOOL failIfExists);
 BOOL MoveFileA(LPCSTR existing, LPCSTR target);
 #define MOVEFILE_REPLACE_EXISTING 0x1
+#define MOVEFILE_WRITE_THROUGH 0x8
 BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags);
 BOOL DeleteFileA(LPCSTR path);
 BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);
