@@ -115,6 +115,11 @@ if(VORN_TARGET STREQUAL "win64")
   target_compile_options(imeholder64 PRIVATE -finput-charset=UTF-8 -Wall -Wextra)
   target_link_options(imeholder64 PRIVATE -static -static-libgcc)
 
+  # The yardstick of the window benchmark (bench/), never shipped.
+  add_executable(trivialwin64 WIN32 ${CMAKE_SOURCE_DIR}/bench/trivialwin.c)
+  target_compile_options(trivialwin64 PRIVATE -Wall -Wextra)
+  target_link_options(trivialwin64 PRIVATE -static -static-libgcc -s)
+
   # The platform contract suite, run under Wine.
   set(VORN_CONTRACT_RC ${CMAKE_BINARY_DIR}/contract64.rc)
   set(VORN_PLANT_DLL ${CMAKE_BINARY_DIR}/vornplant.dll)

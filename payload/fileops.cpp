@@ -174,28 +174,27 @@ bool SwapIntoPlace(LPCSTR spare, LPCSTR target) {
     return false;
 }
 
-// Writes, flushes and closes the spare; false when a byte is missing.
-static bool WriteSpare(LPCSTR spare, const void* bytes, DWORD cbBytes) {
+// Writes and closes the spare (flushed first when asked); false when a byte
+// is missing.
+static bool WriteSpare(LPCSTR spare, const void* bytes, DWORD cbBytes, bool flush) {
     HANDLE file = CreateFileA(spare, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
     bool whole = cbBytes == 0 || (WriteFile(file, bytes, cbBytes, &written, NULL) && written == cbBytes);
-    // Flushed before the move: after a power cut the target holds either its
-    // old bytes or all the new ones.
-    if (whole && !FlushFileBuffers(file)) whole = false;
+    if (whole && flush && !FlushFileBuffers(file)) whole = false;
     DWORD error = GetLastError();
     CloseHandle(file);
     SetLastError(error);
     return whole;
 }
 
-bool WriteFileWhole(LPCSTR target, const void* bytes, DWORD cbBytes) {
+bool WriteFileWhole(LPCSTR target, const void* bytes, DWORD cbBytes, bool flush) {
     char spare[MAX_PATH];
     if (!SpareName(target, spare, sizeof(spare))) return false;
     // A spare left by an interrupted run (perhaps read-only or hidden now)
     // would refuse CREATE_ALWAYS.
     DeleteIfPresent(spare);
-    if (WriteSpare(spare, bytes, cbBytes) && SwapIntoPlace(spare, target)) return true;
+    if (WriteSpare(spare, bytes, cbBytes, flush) && SwapIntoPlace(spare, target)) return true;
     DWORD error = GetLastError();
     DeleteFileA(spare);
     SetLastError(error);

@@ -30,8 +30,12 @@ int RenameAsideTo(LPCSTR path, char* aside, size_t cbAside);
 // A file is only ever replaced by a whole new one: the new bytes go to a
 // spare name beside the target ("<target>.new"), which then takes the
 // target's place in one move.  False leaves the target exactly as it was and
-// removes the spare; GetLastError tells why.
-bool WriteFileWhole(LPCSTR target, const void* bytes, DWORD cbBytes);
+// removes the spare; GetLastError tells why.  `flush` makes the bytes reach
+// the disk before the move, so that even a power cut leaves the old file or
+// the whole new one: for the user's own data, whose only other copy is an
+// archive.  Program files go without it (a flush per file makes an install
+// several times slower, and the next setup rewrites them).
+bool WriteFileWhole(LPCSTR target, const void* bytes, DWORD cbBytes, bool flush = false);
 // The same with the bytes of the file `source` (CopyFileA to the spare).
 bool CopyFileWhole(LPCSTR source, LPCSTR target);
 // The spare name of `target`; false (and "") when it does not fit.

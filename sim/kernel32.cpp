@@ -376,6 +376,14 @@ BOOL MoveEntry(const char* call, LPCSTR existing, LPCSTR target, bool replace) {
     }
     if (WritesDenied(srcKey) || WritesDenied(ParentKey(dstKey))) return Fail(ERROR_ACCESS_DENIED), FALSE;
     m.files.erase(dstKey);
+    if (!src->dir) {
+        FileEntry e = *src;
+        e.path = display;
+        m.files.erase(srcKey);
+        m.files[dstKey] = e;
+        m.lastError = 0;
+        return TRUE;
+    }
     // Same volume only, as the product uses it; a rename keeps the entry.
     std::vector<std::pair<std::string, FileEntry>> moved;
     for (auto it = m.files.begin(); it != m.files.end();) {

@@ -182,7 +182,7 @@ TEST_F(FileOpsTest, WriteFileWholeLeavesOldOrNewBytes) {
                     fm.AddFile(path, "old", variant == 2 ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_ARCHIVE);
                     fm.Entry(path)->loaded = variant == 1;
                 },
-                [](sim::Machine&) { return 0; }, [&] { ok = WriteFileWhole(path, fresh.data(), (DWORD)fresh.size()); },
+                [](sim::Machine&) { return 0; }, [&] { ok = WriteFileWhole(path, fresh.data(), (DWORD)fresh.size(), true); },
                 [&](sim::Machine& fm, int, bool last) {
                     std::string now = fm.Read(path);
                     bool aside = fm.Read("C:\\w\\vornhu2.ime") == "old" || fm.Read("C:\\w\\vornh12.ime") == "old";
