@@ -126,40 +126,29 @@ TEST_F(DefaultImeTest, ActiveLayoutDecidesWhenTheListDoesNot) {
 }
 
 // A Big5 system's narrow calls give the earlier version's name in Big5 when
-// it was written by hand or with the traditional text, and with "?" for the
-// two characters Big5 lacks when it was written in UTF-16 with the simplified
-// text.  Every check recognises each form; another input method is not taken.
+// written by hand or with the traditional text, with "?" for two characters
+// when written in UTF-16 with the simplified text: each is recognised, another
+// input method is not.
 TEST_F(DefaultImeTest, OnABig5SystemEveryFormOfTheEarlierVersionIsRecognised) {
     m.oemCodePage = m.ansiCodePage = 950;
-    g_ctx.oemCodePage = 950;
-    // Big5: 智能硯舟輸入平台  6.3
+    // Big5: 智能硯舟輸入平台  6.3, and 智能拼音輸入法
     m.SetString(HKEY_LOCAL_MACHINE, kLayouts + "\\E0220404", "Layout Text",
                 "\xb4\xbc\xaf\xe0\xb5\x78\xa6\xe0\xbf\xe9\xa4\x4a\xa5\xad\xa5\x78  6.3");
+    m.SetString(HKEY_LOCAL_MACHINE, kLayouts + "\\E0250404", "Layout Text",
+                "\xb4\xbc\xaf\xe0\xab\xf7\xad\xb5\xbf\xe9\xa4\x4a\xaa\x6b");
     m.imeInstallResult = (HKL)(ULONG_PTR)0xE0230404u;
     ImmInstallIMEW(u"C:\\windows\\system32\\old1.ime", u"智能硯舟輸入平台  6.7");
     m.imeInstallResult = (HKL)(ULONG_PTR)0xE0240404u;
     ImmInstallIMEW(u"C:\\windows\\system32\\old2.ime", u"智能砚舟输入平台  6.3");
-    // Big5: 智能拼音輸入法
-    m.SetString(HKEY_LOCAL_MACHINE, kLayouts + "\\E0250404", "Layout Text", "\xb4\xbc\xaf\xe0\xab\xf7\xad\xb5\xbf\xe9\xa4\x4a\xaa\x6b");
-    for (const char* id : {"E0220404", "E0230404", "E0240404"}) {
-        SCOPED_TRACE(id);
-        m.boxes.clear();
+    for (const char* id : {"E0220404", "E0230404", "E0240404", "E0250404"}) {
         SetList(HKEY_CURRENT_USER, kUser, {id});
-        EXPECT_EQ(CheckDefaultInputMethod(), 0);
-        EXPECT_EQ(Boxes(), (std::vector<std::pair<std::u16string, UINT>>{{kOnlyIme, MB_OK}}));
+        EXPECT_EQ(CheckDefaultInputMethod(), strcmp(id, "E0250404") == 0) << id;
     }
-    m.boxes.clear();
-    SetList(HKEY_CURRENT_USER, kUser, {"E0250404"});
-    EXPECT_EQ(CheckDefaultInputMethod(), 1);
-
     // The active layout, described by the simplified version text.
-    m.keyboardLayouts.push_back({(HKL)(ULONG_PTR)0xE0250404u, "E0250404", u"智能拼音輸入法"});
-    m.activeLayout = (HKL)(ULONG_PTR)0xE0250404u;
-    EXPECT_EQ(CheckDefaultInputMethod(), 1);
     m.activeLayout = (HKL)(ULONG_PTR)0xE0240404u;
     EXPECT_EQ(CheckDefaultInputMethod(), 0);
-    EXPECT_EQ(Boxes(), (std::vector<std::pair<std::u16string, UINT>>{{kActiveIme, MB_OK}}));
-
+    EXPECT_EQ(Boxes(), (std::vector<std::pair<std::u16string, UINT>>{
+                           {kOnlyIme, MB_OK}, {kOnlyIme, MB_OK}, {kOnlyIme, MB_OK}, {kActiveIme, MB_OK}}));
     // The layout to activate, found by its traditional description.
     m.activeLayout = kUs;
     g_ctx.currentPage = 8;
