@@ -4,15 +4,14 @@
 // the last page switches the setup program itself to the new input method so
 // that the user can try it.
 //
-// Layouts are recognised by the first 16 bytes of their description, which
-// are compared with the GBK text whatever the code page is.
+// Layouts are recognised by the first eight characters of their
+// description, in GBK or in what a Big5 system's narrow calls give.
 #include "imereg/imereg.h"
 #include "imereg/texts.h"
 #include "setup/context.h"
 #include "setup/texts.h"
 
 enum {
-    kDescBytes = 16,            // what identifies this input method
     kCurrentDescLimit = 50,     // ImmGetDescriptionA's limit for the active layout
     kListDescLimit = 80,        // … and for each layout of the list
     kDescBuffer = 96,           // room for either, zero-filled
@@ -20,7 +19,7 @@ enum {
     kLastPagesFrom = 7,
 };
 
-static bool IsOurDescription(const char* text) { return memcmp(text, IME_DESC_GBK, kDescBytes) == 0; }
+static bool IsOurDescription(const char* text) { return BeginsWithImeName(text, false); }
 
 // The active layout's description; for a layout that is not an input method
 // ImmGetDescriptionA writes nothing and the buffer keeps the layout's name,

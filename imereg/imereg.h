@@ -34,6 +34,11 @@ bool IsNtFamily(void);
 bool ReadRegText(HKEY key, LPCSTR name, char* out, DWORD cbOut);
 // Writes a narrow REG_SZ whose data size is the text's length.
 LSTATUS WriteRegText(HKEY key, LPCSTR name, LPCSTR text);
+// True when the narrow `text` (a layout text or an input method's
+// description) begins with this input method's name: its first eight
+// characters (`shortForm` false) or six (true), in GBK, or on a Big5 system
+// in the forms its narrow calls give.
+bool BeginsWithImeName(LPCSTR text, bool shortForm);
 
 // Before an interactive install: 1 when it may go on; 0 when the run must
 // end, after at least one message saying why.

@@ -11,7 +11,8 @@
 PreloadState g_preload;
 
 // Value names hold any int ("-2147483648" and the terminator).
-enum { kValueNameBytes = 12, kReadBytes = 200, kShortDescBytes = 12 };
+enum { kValueNameBytes = 12, kReadBytes = 200, kShortDescBytes = 12, kDescBytes = 16 };
+enum { kShortDescChars = 6, kDescChars = 8, kBig5CodePage = 950 };
 
 bool IsNtFamily(void) { return (GetVersion() & 0x80000000u) == 0; }
 
@@ -29,6 +30,22 @@ bool ReadRegText(HKEY key, LPCSTR name, char* out, DWORD cbOut) {
     }
     if (cb < cbOut) out[cb] = 0;
     return true;
+}
+
+bool BeginsWithImeName(LPCSTR text, bool shortForm) {
+    size_t cb = shortForm ? kShortDescBytes : kDescBytes;
+    if (strncmp(text, shortForm ? IME_SHORT_DESC_GBK : IME_DESC_GBK, cb) == 0) return true;
+    // Narrow calls hand back what the system keeps in UTF-16 converted to the
+    // ANSI code page.  On a Big5 system that is the traditional name for an
+    // entry written by hand or with the traditional text, and for the
+    // simplified text whatever the system makes of it: two of its characters
+    // are missing from Big5 and come back as the default character.
+    if (GetACP() != kBig5CodePage) return false;
+    if (strncmp(text, shortForm ? IME_SHORT_DESC_BIG5 : IME_DESC_BIG5, cb) == 0) return true;
+    char simplified[kDescBytes + 1];
+    int n = WideCharToMultiByte(CP_ACP, 0, IME_DESC_W, shortForm ? kShortDescChars : kDescChars, simplified,
+                                (int)sizeof(simplified) - 1, NULL, NULL);
+    return n > 0 && strncmp(text, simplified, (size_t)n) == 0;
 }
 
 LSTATUS WriteRegText(HKEY key, LPCSTR name, LPCSTR text) {
@@ -135,7 +152,7 @@ bool FindImeInPreload(void) {
     g_preload.count = 0;
     if (ReadUserPreload() == 0) return false;
     for (int i = 0; i < g_preload.count; i++) {
-        if (strncmp(g_preload.texts[i], IME_SHORT_DESC_GBK, kShortDescBytes) == 0) {
+        if (BeginsWithImeName(g_preload.texts[i], true)) {
             g_preload.position = i + 1;
             g_preload.hit = true;
             return true;

@@ -16,9 +16,13 @@
 #define IME_DESC_GBK "智能砚舟输入平台"
 // Big5: 智能硯舟輸入平台
 #define IME_DESC_BIG5 "\xb4\xbc\xaf\xe0\xb5\x78\xa6\xe0\xbf\xe9\xa4\x4a\xa5\xad\xa5\x78"
-// Preload entries are recognised by these six characters, in GBK whatever
-// the code page.
+// As the earlier versions wrote it in UTF-16 (their layout text, the version
+// text of their input method files).
+#define IME_DESC_W WSZ("智能砚舟输入平台")
+// Preload entries are recognised by the first six characters.
 #define IME_SHORT_DESC_GBK "智能砚舟输入"
+// Big5: 智能硯舟輸入
+#define IME_SHORT_DESC_BIG5 "\xb4\xbc\xaf\xe0\xb5\x78\xa6\xe0\xbf\xe9\xa4\x4a"
 
 #define FMT_IME_FILE_W WSZ("\\vornhu4.ime")
 #define IME_FILE_VALUE "VORNHU4.IME"

@@ -2,11 +2,15 @@
 // the path record "vornpath.voh" through which a later setup finds this one.
 #include "setup/context.h"
 
+#include <stdlib.h>
+
 #include "setup/log.h"
 #include "setup/progress.h"
 #include "setup/texts.h"
 
 InstallContext g_ctx;
+
+enum { kGbkCodePage = 936 };
 
 void ResetInstallContext(void) {
     memset(&g_ctx, 0, sizeof(g_ctx));
@@ -191,7 +195,32 @@ static LPCSTR AnswerName(int answer) {
     }
 }
 
+// `text` (GBK) as UTF-16, to be freed by the caller; NULL when the system
+// cannot convert GBK or memory runs out.
+static WCHAR* GbkToWide(LPCSTR text) {
+    int cch = MultiByteToWideChar(kGbkCodePage, 0, text, -1, NULL, 0);
+    if (cch <= 0) return NULL;
+    WCHAR* wide = (WCHAR*)malloc((size_t)cch * sizeof(WCHAR));
+    if (wide && MultiByteToWideChar(kGbkCodePage, 0, text, -1, wide, cch) == cch) return wide;
+    free(wide);
+    return NULL;
+}
+
 int ShowMessageA(LPCSTR text, LPCSTR title, UINT type, int quietAnswer) {
+    // GBK reads as mojibake under any other ANSI code page (a Big5 system):
+    // there the message is shown, and logged, wide.  Where GBK cannot be
+    // converted it goes out as it is.
+    if (GetACP() != kGbkCodePage) {
+        WCHAR* wideText = GbkToWide(text ? text : "");
+        WCHAR* wideTitle = wideText ? GbkToWide(title ? title : "") : NULL;
+        if (wideTitle) {
+            int answer = ShowMessageW(wideText, wideTitle, type, quietAnswer);
+            free(wideTitle);
+            free(wideText);
+            return answer;
+        }
+        free(wideText);
+    }
     int answer = g_ctx.quiet ? quietAnswer : MessageBoxA(NULL, text, title, type);
     LogEvent(LOG_MESSAGE, title ? title : "", text ? text : "", AnswerName(answer), g_ctx.quiet ? LOG_NOT_SHOWN : "");
     return answer;

@@ -103,7 +103,8 @@ void RunInstallSequence(void);
 // given, and the answer is returned.  In quiet mode nothing is shown and
 // `quietAnswer` is taken: IDOK for a message, and for a question the answer
 // that keeps the user's data and changes least.  Either way the message and
-// its answer go to the log.
+// its answer go to the log.  ShowMessageA's GBK text and title are shown
+// through MessageBoxW wherever the ANSI code page is not 936.
 int ShowMessageA(LPCSTR text, LPCSTR title, UINT type, int quietAnswer = IDOK);
 int ShowMessageW(LPCWSTR text, LPCWSTR title, UINT type, int quietAnswer = IDOK);
 

@@ -116,15 +116,15 @@ HBRUSH CreateSolidBrush(COLORREF color) {
     return (HBRUSH)NewObject(o);
 }
 
-HFONT CreateFontA(int height, int width, int, int, int weight, DWORD, DWORD, DWORD, DWORD charset, DWORD, DWORD,
-                  DWORD, DWORD, LPCSTR face) {
+HFONT CreateFontW(int height, int width, int, int, int weight, DWORD, DWORD, DWORD, DWORD charset, DWORD, DWORD,
+                  DWORD, DWORD, LPCWSTR face) {
     GdiObject o;
     o.kind = sim::kGdiFont;
     o.fontHeight = height;
     o.fontWidth = width;
     o.fontWeight = weight;
     o.charset = (BYTE)charset;
-    o.face = face ? face : "";
+    o.face = face ? face : u"";
     return (HFONT)NewObject(o);
 }
 
@@ -252,16 +252,47 @@ BOOL StretchBlt(HDC dest, int xDest, int yDest, int wDest, int hDest, HDC src, i
     return TRUE;
 }
 
+namespace {
+// The character set of a code page the machine converts; "" for one it
+// cannot (not installed, or unknown here).
+std::string CodePageCharset(UINT codePage) {
+    sim::Machine& m = Current();
+    UINT cp = codePage == CP_ACP ? m.ansiCodePage : codePage;
+    if (cp == 950) return "BIG5";
+    if (cp == 936) return m.codePage936 ? "GBK" : "";
+    return "";
+}
+}  // namespace
+
 int MultiByteToWideChar(UINT codePage, DWORD, LPCSTR text, int cbText, LPWSTR out, int cchOut) {
     sim::Machine& m = Current();
-    if (!text || codePage != CP_ACP) return m.lastError = ERROR_INVALID_PARAMETER, 0;
+    std::string charset = CodePageCharset(codePage);
+    if (!text || charset.empty()) return m.lastError = ERROR_INVALID_PARAMETER, 0;
     // -1: up to and including the terminator.
     std::string bytes = cbText < 0 ? std::string(text, strlen(text) + 1) : std::string(text, (size_t)cbText);
-    std::u16string wide =
-        sim::Utf8ToUtf16(sim::Iconv("UTF-8", m.ansiCodePage == 950 ? "BIG5" : "GBK", bytes));
+    std::u16string wide = sim::Utf8ToUtf16(sim::Iconv("UTF-8", charset, bytes));
     if (cbText < 0 && (wide.empty() || wide.back() != 0)) wide.push_back(0);
     if (cchOut == 0) return (int)wide.size();
     if (!out || (size_t)cchOut < wide.size()) return m.lastError = ERROR_INSUFFICIENT_BUFFER, 0;
     memcpy(out, wide.data(), wide.size() * sizeof(char16_t));
     return (int)wide.size();
+}
+
+// A character the code page lacks becomes "?", Windows' default character.
+int WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR text, int cchText, LPSTR out, int cbOut, LPCSTR, LPBOOL) {
+    sim::Machine& m = Current();
+    std::string charset = CodePageCharset(codePage);
+    if (!text || charset.empty()) return m.lastError = ERROR_INVALID_PARAMETER, 0;
+    size_t cch = 0;
+    if (cchText < 0) {
+        while (text[cch]) cch++;
+        cch++;  // the terminator too
+    } else {
+        cch = (size_t)cchText;
+    }
+    std::string bytes = sim::Iconv(charset, "UTF-8", sim::Utf16ToUtf8(std::u16string(text, cch)));
+    if (cbOut == 0) return (int)bytes.size();
+    if (!out || (size_t)cbOut < bytes.size()) return m.lastError = ERROR_INSUFFICIENT_BUFFER, 0;
+    memcpy(out, bytes.data(), bytes.size());
+    return (int)bytes.size();
 }

@@ -45,7 +45,7 @@ struct GdiObject {
     int penWidth = 1;
     int fontHeight = 0, fontWidth = 0, fontWeight = 0;
     BYTE charset = 0;
-    std::string face;        // GBK, as given to CreateFontA
+    std::u16string face;
     int bitmapWidth = 0, bitmapHeight = 0;
     bool deleted = false;
 };

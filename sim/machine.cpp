@@ -30,6 +30,19 @@ std::string ToLE(const std::u16string& w) {
     }
     return s;
 }
+
+// Bytes of the source character at `p`: an unmappable character is skipped
+// whole, as Windows replaces it by one default character.
+size_t SourceCharBytes(const std::string& from, const unsigned char* p, size_t left) {
+    size_t n = 1;
+    if (from == "UTF-16LE")
+        n = left >= 4 && (p[1] & 0xFC) == 0xD8 ? 4 : 2;
+    else if (from == "GBK" || from == "BIG5")
+        n = p[0] >= 0x81 ? 2 : 1;
+    else if (from == "UTF-8")
+        n = p[0] >= 0xF0 ? 4 : p[0] >= 0xE0 ? 3 : p[0] >= 0xC0 ? 2 : 1;
+    return n < left ? n : left;
+}
 }  // namespace
 
 std::string Iconv(const std::string& to, const std::string& from, const std::string& in) {
@@ -52,8 +65,9 @@ std::string Iconv(const std::string& to, const std::string& from, const std::str
                 *dst++ = '?';
                 dstLeft--;
             }
-            src++;
-            srcLeft--;
+            size_t skip = SourceCharBytes(from, (const unsigned char*)src, srcLeft);
+            src += skip;
+            srcLeft -= skip;
         }
     }
     iconv_close(cd);

@@ -111,6 +111,7 @@ class Machine {
     bool win9x = false;
     UINT oemCodePage = 936;
     UINT ansiCodePage = 936;
+    bool codePage936 = true;  // GBK conversions installed (East Asian language support)
     std::string windowsDir = "C:\\windows";
     std::string systemDirName = "system32";
     std::string programFiles = "C:\\Program Files (x86)";  // what the shell answers

@@ -557,9 +557,9 @@ typedef struct tagBITMAPINFO {
 } BITMAPINFO;
 HPEN CreatePen(int style, int width, COLORREF color);
 HBRUSH CreateSolidBrush(COLORREF color);
-HFONT CreateFontA(int height, int width, int escapement, int orientation, int weight, DWORD italic,
+HFONT CreateFontW(int height, int width, int escapement, int orientation, int weight, DWORD italic,
                   DWORD underline, DWORD strikeOut, DWORD charset, DWORD outPrecision, DWORD clipPrecision,
-                  DWORD quality, DWORD pitchAndFamily, LPCSTR face);
+                  DWORD quality, DWORD pitchAndFamily, LPCWSTR face);
 HGDIOBJ SelectObject(HDC dc, HGDIOBJ object);
 BOOL DeleteObject(HGDIOBJ object);
 BOOL MoveToEx(HDC dc, int x, int y, POINT* previous);
@@ -578,7 +578,10 @@ BOOL StretchBlt(HDC dest, int xDest, int yDest, int wDest, int hDest, HDC src, i
 
 // Code pages
 #define CP_ACP 0
+typedef BOOL* LPBOOL;
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int cbText, LPWSTR out, int cchOut);
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR text, int cchText, LPSTR out, int cbOut,
+                        LPCSTR defaultChar, LPBOOL usedDefault);
 
 // Other programs' windows, and the modal dialog of the skin step
 typedef intptr_t INT_PTR;

@@ -9,7 +9,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ libgtest-dev libbenchmark-dev zlib1g-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64 libz-mingw-w64-dev
-  wine64 xvfb xdotool imagemagick fonts-wqy-zenhei fonts-arphic-uming
+  wine64 xvfb xdotool imagemagick fonts-wqy-zenhei fonts-arphic-uming fonts-arphic-ukai
   locales python3
   clang libclang-rt-14-dev
 )

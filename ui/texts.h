@@ -16,9 +16,10 @@
 #define TITLE_SETUP_BIG5_W WSZ("智能硯舟系統安裝")
 #define TITLE_BOX_W WSZ("智能砚舟")
 
-// Fonts.
-#define FONT_HEADING_FACE "楷体"
-#define FONT_BODY_FACE "宋体"
+// Fonts, asked for by their wide names: the GBK bytes would name other
+// faces on a Big5 system.
+#define FONT_HEADING_FACE_W WSZ("楷体")
+#define FONT_BODY_FACE_W WSZ("宋体")
 
 // Buttons.
 #define BUTTON_INSTALL_W WSZ("确 定 安 装")

@@ -49,8 +49,8 @@ static void SetRect4(RECT* r, int left, int top, int right, int bottom) {
 }
 
 static void CreateWindowResources(void) {
-    g_win.bodyFont = CreateFontA(22, 7, 0, 0, 0, FALSE, FALSE, FALSE, 134, 0, 0, 0, 0, FONT_BODY_FACE);
-    g_win.headingFont = CreateFontA(40, 20, 0, 0, 0, FALSE, FALSE, FALSE, 134, 0, 0, 0, 0, FONT_HEADING_FACE);
+    g_win.bodyFont = CreateFontW(22, 7, 0, 0, 0, FALSE, FALSE, FALSE, 134, 0, 0, 0, 0, FONT_BODY_FACE_W);
+    g_win.headingFont = CreateFontW(40, 20, 0, 0, 0, FALSE, FALSE, FALSE, 134, 0, 0, 0, 0, FONT_HEADING_FACE_W);
     g_win.progressBrush = CreateSolidBrush(COLOUR_PROGRESS);
     SetRect4(&g_win.leftButton, 40, 245, 140, 270);
     SetRect4(&g_win.rightButton, 260, 245, 360, 270);

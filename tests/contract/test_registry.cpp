@@ -194,6 +194,26 @@ CONTRACT_TEST(test_RegQueryValueEx_conversion) {
     CloseScratch(key);
 }
 
+// A wide text with a character the ANSI code page lacks (Hangul: neither GBK
+// nor Big5 has it) reads narrow as WideCharToMultiByte renders it, with "?";
+// GBK converts by its code page number whatever the ANSI code page is.
+CONTRACT_TEST(test_narrow_renderings) {
+    HKEY key = OpenScratch();
+    static const WCHAR text[] = {0x667a, 0xd55c, 'x', 0};
+    ok(RegSetValueExW(key, WSZ("w"), 0, REG_SZ, (const BYTE*)text, sizeof(text)) == ERROR_SUCCESS, "set w");
+    BYTE buf[32];
+    DWORD cb, type;
+    LSTATUS r = Query(key, "w", sizeof(buf), buf, &cb, &type);
+    char rendered[16];
+    int n = WideCharToMultiByte(CP_ACP, 0, text, 3, rendered, (int)sizeof(rendered), NULL, NULL);
+    ok(n == 4 && rendered[2] == '?' && r == ERROR_SUCCESS && cb == 5 && !memcmp(buf, rendered, 4) && !buf[4],
+       "read narrow: %ld, size %lu, rendered in %d", (long)r, (unsigned long)cb, n);
+    WCHAR wide[4] = {0xbdbd, 0xbdbd, 0xbdbd, 0xbdbd};
+    n = MultiByteToWideChar(936, 0, "\xd6\xc7x", -1, wide, 4);
+    ok(n == 3 && wide[0] == 0x667a && wide[1] == 'x' && !wide[2] && wide[3] == 0xbdbd, "GBK to UTF-16: %d", n);
+    CloseScratch(key);
+}
+
 CONTRACT_TEST(test_default_value) {
     HKEY key = OpenScratch();
     BYTE buf[32];

@@ -125,6 +125,37 @@ TEST_F(DefaultImeTest, ActiveLayoutDecidesWhenTheListDoesNot) {
     EXPECT_EQ(Boxes(), (std::vector<std::pair<std::u16string, UINT>>{{kActiveIme, MB_OK}}));
 }
 
+// A Big5 system's narrow calls give the earlier version's name in Big5 when
+// written by hand or with the traditional text, with "?" for two characters
+// when written in UTF-16 with the simplified text: each is recognised, another
+// input method is not.
+TEST_F(DefaultImeTest, OnABig5SystemEveryFormOfTheEarlierVersionIsRecognised) {
+    m.oemCodePage = m.ansiCodePage = 950;
+    // Big5: 智能硯舟輸入平台  6.3, and 智能拼音輸入法
+    m.SetString(HKEY_LOCAL_MACHINE, kLayouts + "\\E0220404", "Layout Text",
+                "\xb4\xbc\xaf\xe0\xb5\x78\xa6\xe0\xbf\xe9\xa4\x4a\xa5\xad\xa5\x78  6.3");
+    m.SetString(HKEY_LOCAL_MACHINE, kLayouts + "\\E0250404", "Layout Text",
+                "\xb4\xbc\xaf\xe0\xab\xf7\xad\xb5\xbf\xe9\xa4\x4a\xaa\x6b");
+    m.imeInstallResult = (HKL)(ULONG_PTR)0xE0230404u;
+    ImmInstallIMEW(u"C:\\windows\\system32\\old1.ime", u"智能硯舟輸入平台  6.7");
+    m.imeInstallResult = (HKL)(ULONG_PTR)0xE0240404u;
+    ImmInstallIMEW(u"C:\\windows\\system32\\old2.ime", u"智能砚舟输入平台  6.3");
+    for (const char* id : {"E0220404", "E0230404", "E0240404", "E0250404"}) {
+        SetList(HKEY_CURRENT_USER, kUser, {id});
+        EXPECT_EQ(CheckDefaultInputMethod(), strcmp(id, "E0250404") == 0) << id;
+    }
+    // The active layout, described by the simplified version text.
+    m.activeLayout = (HKL)(ULONG_PTR)0xE0240404u;
+    EXPECT_EQ(CheckDefaultInputMethod(), 0);
+    EXPECT_EQ(Boxes(), (std::vector<std::pair<std::u16string, UINT>>{
+                           {kOnlyIme, MB_OK}, {kOnlyIme, MB_OK}, {kOnlyIme, MB_OK}, {kActiveIme, MB_OK}}));
+    // The layout to activate, found by its traditional description.
+    m.activeLayout = kUs;
+    g_ctx.currentPage = 8;
+    EXPECT_EQ(ActivateInstalledIme(), 1);
+    EXPECT_EQ(g_installedLayout, (HKL)(ULONG_PTR)0xE0230404u);
+}
+
 TEST_F(DefaultImeTest, ActivationUsesTheRegisteredHandleOrFindsOneByDescription) {
     LoadLayouts();
     g_ctx.currentPage = 6;

@@ -299,3 +299,29 @@ TEST_F(QuietTest, LogLinesAreUtf8AndLeaveTheCallerAlone) {
     EXPECT_FALSE(LogOpen(std::string(MAX_PATH, 'a').c_str()));
     EXPECT_FALSE(LogEnabled());
 }
+
+// A Big5 system reads GBK as mojibake: there a step's message is shown wide,
+// title and text, with the words 936 shows narrow, and logged alike; where
+// GBK cannot be converted it still goes out narrow.
+TEST_F(QuietTest, OnABig5SystemNarrowMessagesAreShownWide) {
+    sim::Machine gbk, big5, bare;
+    big5.oemCodePage = big5.ansiCodePage = bare.oemCodePage = bare.ansiCodePage = 950;
+    bare.codePage936 = false;
+    for (sim::Machine* mm : {&gbk, &big5, &bare}) {
+        mm->AddDir("C:\\My Logs");
+        WithPayload(*mm);
+        mm->AddFile("C:\\windows\\system32\\vorndel.exe", "old uninstaller");
+        mm->Entry("C:\\windows\\system32\\vorndel.exe")->locked = true;
+        EXPECT_EQ(Run(*mm, std::string("setvosrf32 /log=\"") + kLog + "\""), kExitStepFailed);
+    }
+    ASSERT_FALSE(gbk.boxes.empty() || gbk.boxes[0].wide);
+    ASSERT_EQ(big5.boxes.size(), gbk.boxes.size());
+    ASSERT_EQ(bare.boxes.size(), gbk.boxes.size());
+    for (size_t i = 0; i < gbk.boxes.size(); i++) {
+        EXPECT_TRUE(big5.boxes[i].wide);
+        EXPECT_EQ(Shown(big5.boxes[i]), Shown(gbk.boxes[i]));
+        EXPECT_EQ(bare.boxes[i].text, gbk.boxes[i].text);
+    }
+    EXPECT_EQ(Matching(LogLines(big5), "message box"), Matching(LogLines(gbk), "message box"));
+    sim::Use(&m);
+}

@@ -155,7 +155,7 @@ TEST_F(WindowTest, PagesDrawTheirTextsWideWhereAndHowTheyShould) {
     EXPECT_EQ(version->bkMode, TRANSPARENT);
     const sim::GdiObject* body = m.gui.Object(version->font);
     ASSERT_NE(body, nullptr);
-    EXPECT_EQ(body->face, "宋体");
+    EXPECT_EQ(body->face, u"宋体");
     EXPECT_EQ(body->fontHeight, 22);
     EXPECT_EQ(body->fontWidth, 7);
     EXPECT_EQ(body->charset, 134);
@@ -181,7 +181,7 @@ TEST_F(WindowTest, PagesDrawTheirTextsWideWhereAndHowTheyShould) {
     EXPECT_EQ(FindText(ops, heading, 30, 20)->textColor, RGB(0, 0, 0));
     EXPECT_EQ(FindText(ops, heading, 40, 30)->textColor, RGB(128, 128, 128));
     EXPECT_EQ(FindText(ops, heading, 41, 31)->textColor, RGB(255, 255, 255));
-    EXPECT_EQ(m.gui.Object(FindText(ops, heading, 30, 20)->font)->face, "楷体");
+    EXPECT_EQ(m.gui.Object(FindText(ops, heading, 30, 20)->font)->face, u"楷体");
     EXPECT_NE(FindText(ops, u"本版本适用于：WINDOWS NT、WIN2000、", 50, 130), nullptr);
     EXPECT_NE(FindText(ops, u"安装路径：C:\\Program Files\\vornhu\\", 35, 196), nullptr);
     EXPECT_FALSE(m.gui.Find(g_win.nameField)->visible);

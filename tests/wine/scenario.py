@@ -70,6 +70,19 @@ class Scenario(unittest.TestCase):
         self.assertFalse(result.crashed, "the program crashed:\n" + result.describe())
         self.assertIn(result.exit_code, codes, "unexpected exit code:\n" + result.describe())
 
+    def assertReadableBoxes(self, result):
+        """A system of another code page reads GBK as mojibake: there no
+        narrow message box may carry a character beyond ASCII."""
+        if self.info()["codepage"] == 936:
+            return
+        narrow = [b for b in result.message_boxes
+                  if b.kind == "A" and any(ord(c) > 127 for c in (b.text or "") + (b.title or ""))]
+        self.assertEqual(narrow, [], "narrow boxes with non-ASCII text:\n" + result.describe())
+
+    def narrow_kind(self):
+        """How the setup shows its GBK texts: MessageBoxA on 936, else MessageBoxW."""
+        return "A" if self.info()["codepage"] == 936 else "W"
+
     def assertNoAdminMessage(self, result):
         boxes = [b for b in result.message_boxes if b.says(MSG_NEED_ADMIN)]
         self.assertEqual(boxes, [], "the administrator check failed:\n" + result.describe())

@@ -126,17 +126,19 @@ class HeldInputMethod(Scenario):
 class OnlyPreloadEntry(Scenario):
     """This input method as the current user's only preload entry: the
     only-IME message, and the run ends with nothing installed.  Wine writes
-    its own layout, E0010804, as the only entry of the list at every start;
-    that layout is given this input method's layout text.  (Simplified
-    Chinese only: the preload entries are recognised by GBK bytes, which a
-    traditional system's ANSI reading of a layout text never gives.)"""
+    its own layout (E0010804, E0010404 on a traditional-Chinese system) as
+    the only entry of the list at every start; that layout is given the
+    earlier version's layout text (the traditional one on such a system)."""
 
     @classmethod
     def setUpClass(cls):
         cls.prefix = fresh_clone("only-ime")
+        traditional = cls.info()["codepage"] == 950
+        layout = "E0010404" if traditional else "E0010804"
+        text = "智能硯舟輸入平台  6.3" if traditional else "智能砚舟输入平台  6.3"
         cls.prefix.import_reg({
-            "HKEY_LOCAL_MACHINE\\" + HKLM_LAYOUTS + "\\E0010804": {"Layout Text": "智能砚舟输入平台  6.3"},
-            "HKEY_CURRENT_USER\\Keyboard Layout\\Preload": {"1": "E0010804"},
+            "HKEY_LOCAL_MACHINE\\" + HKLM_LAYOUTS + "\\" + layout: {"Layout Text": text},
+            "HKEY_CURRENT_USER\\Keyboard Layout\\Preload": {"1": layout},
         })
         with gui.Display(os.path.join(cls.prefix.path, "vorn-xvfb.log")) as display:
             session = gui.Session(cls.prefix, display)
@@ -153,7 +155,7 @@ class OnlyPreloadEntry(Scenario):
 
     def test_the_only_ime_message_ends_the_run(self):
         self.assertTrue(self.box.says(MSG_ONLY_IME), self.box)
-        self.assertEqual([b.title for b in self.result.message_boxes], [TITLE_INSTALL])
+        self.assertEqual([(b.kind, b.title) for b in self.result.message_boxes], [("W", TITLE_INSTALL)])
 
     def test_nothing_installed(self):
         self.assertFalse(self.prefix.exists(SYSTEM_DIR + "\\vornhu4.ime"))

@@ -107,29 +107,32 @@ if(VORN_XVFB AND VORN_XDOTOOL)
       FIXTURES_REQUIRED wine_${variant} LABELS wine-gui TIMEOUT 200 ENVIRONMENT "${VORN_WINE_ENV}")
   endforeach()
   # Before and after the install: a program holding the input method, its
-  # shared memory, the skin dialog (both code pages); the only preload entry.
+  # shared memory, the skin dialog (both code pages).
   foreach(variant win7-936 win7-950)
     add_test(NAME wine.${variant}.gui.held
              COMMAND ${VORN_WINE_RUN} --variant ${variant} test test_imeui.HeldInputMethod)
     set_tests_properties(wine.${variant}.gui.held PROPERTIES
       FIXTURES_REQUIRED wine_${variant} LABELS wine-gui TIMEOUT 400 ENVIRONMENT "${VORN_WINE_ENV}")
   endforeach()
-  add_test(NAME wine.win7-936.gui.only-ime
-           COMMAND ${VORN_WINE_RUN} --variant win7-936 test test_imeui.OnlyPreloadEntry)
-  set_tests_properties(wine.win7-936.gui.only-ime PROPERTIES
-    FIXTURES_REQUIRED wine_win7-936 LABELS wine-gui TIMEOUT 300 ENVIRONMENT "${VORN_WINE_ENV}")
   add_test(NAME wine.win7-936.gui.close COMMAND ${VORN_WINE_RUN} --variant win7-936 test test_gui.CloseBox)
   set_tests_properties(wine.win7-936.gui.close PROPERTIES
     FIXTURES_REQUIRED wine_win7-936 LABELS wine-gui TIMEOUT 200 ENVIRONMENT "${VORN_WINE_ENV}")
-  # An upgrade over an earlier installation with user data: Yes, No, and
-  # the input method file lost before the report.
-  foreach(pair upgrade:Upgrade upgrade-no:UpgradeNo lost-ime:LostImeFile)
-    string(REPLACE ":" ";" pair "${pair}")
-    list(GET pair 0 name)
-    list(GET pair 1 class)
-    add_test(NAME wine.win7-936.gui.${name} COMMAND ${VORN_WINE_RUN} --variant win7-936 test test_upgrade.${class})
-    set_tests_properties(wine.win7-936.gui.${name} PROPERTIES
-      FIXTURES_REQUIRED wine_win7-936 LABELS wine-gui TIMEOUT 400 ENVIRONMENT "${VORN_WINE_ENV}")
+  # On both code pages: this input method as the only preload entry; an
+  # upgrade over an earlier installation with user data: Yes, No, and the
+  # input method file lost before the report.
+  foreach(variant win7-936 win7-950)
+    add_test(NAME wine.${variant}.gui.only-ime
+             COMMAND ${VORN_WINE_RUN} --variant ${variant} test test_imeui.OnlyPreloadEntry)
+    set_tests_properties(wine.${variant}.gui.only-ime PROPERTIES
+      FIXTURES_REQUIRED wine_${variant} LABELS wine-gui TIMEOUT 300 ENVIRONMENT "${VORN_WINE_ENV}")
+    foreach(pair upgrade:Upgrade upgrade-no:UpgradeNo lost-ime:LostImeFile)
+      string(REPLACE ":" ";" pair "${pair}")
+      list(GET pair 0 name)
+      list(GET pair 1 class)
+      add_test(NAME wine.${variant}.gui.${name} COMMAND ${VORN_WINE_RUN} --variant ${variant} test test_upgrade.${class})
+      set_tests_properties(wine.${variant}.gui.${name} PROPERTIES
+        FIXTURES_REQUIRED wine_${variant} LABELS wine-gui TIMEOUT 400 ENVIRONMENT "${VORN_WINE_ENV}")
+    endforeach()
   endforeach()
 else()
   message(WARNING "Xvfb or xdotool missing: the window tests under Wine are not registered")

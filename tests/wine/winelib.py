@@ -39,6 +39,11 @@ VARIANTS = {
     "winxp": {"version": "winxp64", "locale": "zh_CN.UTF-8", "codepage": 936, "wow64": True, "major": 5},
 }
 
+# Wine has neither 宋体 nor 楷体; the setup's pages ask for both by name.  Free
+# fonts of the same kind stand in for them in every prefix (Wine's font
+# replacements), so that the pages keep the widths they are drawn for.
+FONT_REPLACEMENTS = {"宋体": "AR PL UMing CN", "楷体": "AR PL UKai CN"}
+
 # Files of at least this size are shared between a variant prefix and its
 # clones (the prefix's DLLs, hundreds of MB); smaller ones are copied.
 _LINK_MIN_BYTES = 64 * 1024
@@ -151,7 +156,8 @@ class Prefix:
     def boot(cls, path, variant, timeout=240, user=None):
         """Creates a fresh prefix for `variant` (removing whatever was at
         `path`), owned by `user` when given: wineboot, Windows version, relay
-        filter, and for the "32-bit" variant no syswow64 directory."""
+        filter, font replacements, and for the "32-bit" variant no syswow64
+        directory."""
         info = VARIANTS[variant]
         if os.path.isdir(path):
             Prefix(path, variant, user).kill_server()
@@ -167,6 +173,7 @@ class Prefix:
         settings = {
             r"HKEY_CURRENT_USER\Software\Wine": {"Version": info["version"]},
             r"HKEY_CURRENT_USER\Software\Wine\Debug": {"RelayInclude": RELAY_INCLUDE},
+            r"HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements": FONT_REPLACEMENTS,
         }
         # Once in a while (a busy machine, two boots at once) the first import
         # does not reach the saved registry; a second one does.
@@ -174,7 +181,9 @@ class Prefix:
             p.import_reg(settings)
             hkcu = p.registry("HKCU")
             if (hkcu.value(r"Software\Wine", "Version") == info["version"]
-                    and hkcu.value(r"Software\Wine\Debug", "RelayInclude") == RELAY_INCLUDE):
+                    and hkcu.value(r"Software\Wine\Debug", "RelayInclude") == RELAY_INCLUDE
+                    and all(hkcu.value(r"Software\Wine\Fonts\Replacements", face) == font
+                            for face, font in FONT_REPLACEMENTS.items())):
                 break
             print("boot %s: the settings are not in the registry yet (attempt %d)" % (path, attempt + 1))
         else:
