@@ -48,6 +48,15 @@ class QuietInstall(Scenario):
         self.assertIn('command line "setvosrf32 /quiet "/log=%s""' % LOG, start[0])
         self.assertIn("64-bit Windows; OEM code page 936", start[0])
 
+    def test_log_reports_the_true_version_and_the_input_profile(self):
+        # Windows 10 as such through the manifest; Wine 8 has no input.dll:
+        # both processes log the profile they could not add.  Not on Windows 7.
+        win10 = self.info()["major"] == 10
+        self.assertEqual(len(self.texts("Windows 10.0." if win10 else "Windows 6.1.7601")), 2)
+        skipped = self.texts(r"\input.dll cannot be loaded; the layout is in the preload list only")
+        self.assertEqual(len(skipped), 2 if win10 else 0, self.texts("input profile"))
+        self.assertEqual(len(self.texts("input profile 0804:E0")), len(skipped))
+
     def test_log_names_every_installed_file(self):
         missing = []
         for name in self.prefix.listdir(DEFAULT_DIR):
