@@ -9,9 +9,9 @@
 //
 // Windows 7 and earlier are left exactly as they were: nothing is loaded,
 // called or logged there.  Where input.dll or the function is missing,
-// nothing happens and the log says so (the layout stays in the preload list,
-// as on Windows 7).  A call that fails is logged and noted for the silent
-// install's exit code.  No message is shown.
+// nothing happens and the log says so: the install is then the one of
+// Windows 7.  A call that fails is logged and noted for the silent install's
+// exit code.  No message is shown.
 #include "imereg/imereg.h"
 #include "imereg/texts.h"
 #include "setup/context.h"

@@ -100,7 +100,6 @@
 #define LOG_ROOT_HKCU "HKCU"
 #define LOG_IME_INSTALL "ImmInstallIMEW(\"%s\", \"%s\") -> %s"
 #define LOG_PROFILE_CALL "InstallLayoutOrTip(\"%s\", 0) -> %s"
-#define LOG_PROFILE_NO_DLL "input profile %s not added: %s cannot be loaded; the layout is in the preload list only"
-#define LOG_PROFILE_NO_FUNCTION \
-    "input profile %s not added: %s has no InstallLayoutOrTip; the layout is in the preload list only"
+#define LOG_PROFILE_NO_DLL "input profile %s not added: %s cannot be loaded"
+#define LOG_PROFILE_NO_FUNCTION "input profile %s not added: %s has no InstallLayoutOrTip"
 #define LOG_PROFILE_NO_LAYOUT "input profile not added: the registration gave no layout id"

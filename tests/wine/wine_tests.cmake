@@ -144,6 +144,11 @@ foreach(variant win7-936 win10)
   set_tests_properties(wine.${variant}.quiet PROPERTIES
     FIXTURES_REQUIRED wine_${variant} LABELS wine-full TIMEOUT 400 ENVIRONMENT "${VORN_WINE_ENV}")
 endforeach()
+# A second silent install while a program holds the first one's input method
+# loaded: exit code 3010.
+add_test(NAME wine.win10.restart COMMAND ${VORN_WINE_RUN} --variant win10 test test_quiet.LoadedInputMethod)
+set_tests_properties(wine.win10.restart PROPERTIES
+  FIXTURES_REQUIRED wine_win10 LABELS wine-full TIMEOUT 400 ENVIRONMENT "${VORN_WINE_ENV}")
 
 # The platform contract suite against Wine's Win32.
 add_test(NAME contract.wine COMMAND ${VORN_WINE_RUN} --variant win7-936 contract)
