@@ -18,7 +18,11 @@ extern PreloadState g_preload;
 extern HKL g_installedLayout;
 
 bool RegisterImeLayout(void);
-void RegisterLayoutManually(void);
+// The layout id of the entry it wrote (0xE0210804), 0 when it wrote none.
+DWORD RegisterLayoutManually(void);
+// Windows 8 and later: adds the layout `layoutId` (0: none was registered)
+// to the current user's input profiles.  Nothing at all on earlier systems.
+void AddLayoutToUserProfiles(DWORD layoutId);
 
 int ReadUserPreload(void);
 bool FindImeInPreload(void);

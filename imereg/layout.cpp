@@ -157,7 +157,7 @@ static bool IsOthersEntry(HKEY layouts, LPCSTR id, LPCSTR description) {
     return others;
 }
 
-void RegisterLayoutManually(void) {
+DWORD RegisterLayoutManually(void) {
     bool nt = IsNtFamily();
     bool big5 = g_ctx.oemCodePage == 950;
     LPCSTR description = big5 ? IME_DESC_BIG5 : IME_DESC_GBK;
@@ -167,13 +167,13 @@ void RegisterLayoutManually(void) {
     HKEY layouts;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, KEY_LAYOUTS, 0, KEY_READ, &layouts) != ERROR_SUCCESS) {
         ShowFailureA(nt ? MSG_NEED_ADMIN_NT : MSG_OPEN_LAYOUTS_9X, TITLE_VORN);
-        return;
+        return 0;
     }
     NameTable table;
     if (!ReadNameTable(layouts, &table)) {
         RegCloseKey(layouts);
         ShowFailureA(nt ? MSG_NEED_ADMIN_NT : MSG_OPEN_LAYOUTS_9X, TITLE_VORN);
-        return;
+        return 0;
     }
 
     // Every existing id counts towards the highest, read or not: a new id
@@ -220,13 +220,13 @@ void RegisterLayoutManually(void) {
     if (!haveId || (!entry && IsOthersEntry(layouts, id, description))) {
         RegCloseKey(layouts);
         ShowFailureA(nt ? MSG_NEED_ADMIN_NT : MSG_CREATE_ENTRY_9X, TITLE_VORN_WUBI);
-        return;
+        return 0;
     }
     if (!entry && RegCreateKeyExA(layouts, id, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, NULL, &entry,
                                   NULL) != ERROR_SUCCESS) {
         RegCloseKey(layouts);
         ShowFailureA(nt ? MSG_NEED_ADMIN_NT : MSG_CREATE_ENTRY_9X, TITLE_VORN_WUBI);
-        return;
+        return 0;
     }
     LogRegistryKey(LOG_ROOT_HKLM, KEY_LAYOUTS, id);
     WriteRegText(entry, VALUE_IME_FILE, IME_FILE_VALUE);
@@ -234,6 +234,8 @@ void RegisterLayoutManually(void) {
     WriteRegText(entry, VALUE_LAYOUT_TEXT, big5 ? LAYOUT_TEXT_BIG5 : LAYOUT_TEXT_GBK);
     RegCloseKey(entry);
     RegCloseKey(layouts);
+    DWORD written = 0;
+    if (!ParseLayoutId(id, &written)) written = 0;
 
     // The preload list compares in the id's case: lower on NT, upper on 9x.
     if (nt) {
@@ -248,4 +250,5 @@ void RegisterLayoutManually(void) {
         CharUpperA(id);
     }
     AddLayoutToUserPreload(id);
+    return written;
 }

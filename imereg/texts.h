@@ -93,7 +93,17 @@
 #define INUSE_CLOSE_THEM_W WSZ("请关闭上述软件后再继续安装！")
 #define INUSE_OR_RESTART_W WSZ("如无法关闭，则请重新启动机器后立即安装！")
 
+// The user's input profiles (Windows 8 and later): input language, then the
+// layout id, as InstallLayoutOrTip takes them.
+#define FMT_SYSTEM_INPUT_DLL "%s\\input.dll"
+#define FN_INSTALL_LAYOUT_OR_TIP "InstallLayoutOrTip"
+#define FMT_INPUT_PROFILE "%04X:%08lX"
+
 // The log: registry roots and the platform's registration.
 #define LOG_ROOT_HKLM "HKLM"
 #define LOG_ROOT_HKCU "HKCU"
 #define LOG_IME_INSTALL "ImmInstallIMEW(\"%s\", \"%s\") -> %s"
+#define LOG_PROFILE_CALL "InstallLayoutOrTip(\"%s\", 0) -> %s"
+#define LOG_PROFILE_NO_DLL "input profile %s not added: %s cannot be loaded"
+#define LOG_PROFILE_NO_FUNCTION "input profile %s not added: %s has no InstallLayoutOrTip"
+#define LOG_PROFILE_NO_LAYOUT "input profile not added: the registration gave no layout id"

@@ -50,7 +50,8 @@ static bool CopyWithRetry(LPCSTR source, LPCSTR target) {
     SetFileAttributesA(target, FILE_ATTRIBUTE_ARCHIVE);
     if (CopyFileA(source, target, FALSE)) return true;
     if (GetFileAttributesA(source) == INVALID_FILE_ATTRIBUTES) return false;
-    RenameAside(target);
+    // Moved aside, a loaded input method stays in use until Windows restarts.
+    if (RenameAside(target) == 0) g_ctx.restartNeeded = 1;
     return CopyFileA(source, target, FALSE) != FALSE;
 }
 

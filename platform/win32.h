@@ -44,6 +44,10 @@ typedef BOOL(WINAPI* VORN_SETDLLDIRW)(LPCWSTR);
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
 #endif
 
+// input.dll's InstallLayoutOrTip (Windows 8 and later; no import library
+// declares it).
+typedef BOOL(WINAPI* VORN_INSTALLLAYOUTORTIP)(LPCWSTR, DWORD);
+
 // Looked up at run time: Windows XP 32-bit has neither.
 typedef BOOL(WINAPI* VORN_WOW64DISABLE)(PVOID*);
 typedef BOOL(WINAPI* VORN_WOW64REVERT)(PVOID);

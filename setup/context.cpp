@@ -98,6 +98,7 @@ LPCSTR ResolveInstallDirectory(void) {
 
 bool Is64BitWindows(void) {
     g_ctx.windowsMajor = 0;
+    g_ctx.windowsMinor = 0;
     // The extended size (OSVERSIONINFOEXA, 156 bytes) needs room for the
     // extended fields, which Windows fills in.
     union {
@@ -112,9 +113,14 @@ bool Is64BitWindows(void) {
         if (!GetVersionExA(&info)) info.dwMajorVersion = 0;
     }
     g_ctx.windowsMajor = info.dwMajorVersion;
+    g_ctx.windowsMinor = info.dwMinorVersion;
     if (g_ctx.windowsMajor <= 5) return false;  // XP x64 and Server 2003 x64 count as 32-bit
     WowDirectory(g_ctx.wowDir, sizeof(g_ctx.wowDir));
     return g_ctx.wowDir[0] != 0 && DirectoryExists(g_ctx.wowDir);
+}
+
+bool IsWindows8OrLater(void) {
+    return g_ctx.windowsMajor > 6 || (g_ctx.windowsMajor == 6 && g_ctx.windowsMinor >= 2);
 }
 
 void WowDirectory(char* out, size_t cbOut) {

@@ -17,10 +17,11 @@ enum {
 // Exit codes of the silent install (the other modes always exit 0).
 enum {
     kExitOk = 0,
-    kExitStepFailed = 2,      // the sequence ran to its end, but a step reported a failure
-    kExitImeLocked = 3,       // stopped before placing anything: the old input method is locked
-    kExitNoPayload = 4,       // the payload resource or the work buffer could not be had
-    kExitNotAdministrator = 5 // the rights check failed; nothing was installed
+    kExitStepFailed = 2,        // the sequence ran to its end, but a step reported a failure
+    kExitImeLocked = 3,         // stopped before placing anything: the old input method is locked
+    kExitNoPayload = 4,         // the payload resource or the work buffer could not be had
+    kExitNotAdministrator = 5,  // the rights check failed; nothing was installed
+    kExitRestartNeeded = 3010   // installed, but a loaded input method was moved aside (ERROR_SUCCESS_REBOOT_REQUIRED)
 };
 
 enum { kDirChars = 200, kPrevDirChars = 256, kWowDirChars = 224, kWorkBufferBytes = 2097152 };
@@ -32,6 +33,7 @@ struct InstallContext {
     char windowsDir[kDirChars];   // no trailing "\"
     char wowDir[kWowDirChars];    // windowsDir + "\syswow64"
     DWORD windowsMajor;           // 0 until detected
+    DWORD windowsMinor;           // with the major version
     UINT oemCodePage;
     int runState;
     int commandMode;
@@ -58,6 +60,7 @@ struct InstallContext {
     int reportedFailures;         // failure messages shown by the steps
     int quietFailures;            // failures the steps leave without a message
     int sequenceStopped;          // the sequence ended early (locked input method)
+    int restartNeeded;            // a file Windows held loaded was moved aside: it stays in use until a restart
 };
 
 extern InstallContext g_ctx;
@@ -83,6 +86,8 @@ bool AdministratorCheck(void);
 LPCSTR ResolveInstallDirectory(void);
 bool DirectoryExists(LPCSTR path);
 bool Is64BitWindows(void);
+// Windows 8 (6.2) or later, by the version Is64BitWindows detected last.
+bool IsWindows8OrLater(void);
 void WowDirectory(char* out, size_t cbOut);
 void FirstFixedDrive(char* out, size_t cbOut);  // "d:\vornhu\" or ""
 bool WritePathRecord(void);  // false when a record could not be written

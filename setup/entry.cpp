@@ -88,6 +88,7 @@ enum { kTokenBytes = MAX_PATH + 16, kModeLineBytes = 4096 };
 // "regvo32" or "setvosrf32" does not choose the run mode.
 struct AdminWords {
     bool quiet;
+    bool help;  // "/?" or "/help"
     char logPath[kTokenBytes];
     char modeLine[kModeLineBytes];
 };
@@ -125,8 +126,8 @@ static bool NextWord(LPCSTR* p, char* word, size_t cbWord) {
     return fits;
 }
 
-// The silent install's words: "/quiet" and "/log=<path>".  Other words are
-// left to the run-mode test, as before.
+// The silent install's words: "/quiet" and "/log=<path>"; and "/?" or
+// "/help".  Other words are left to the run-mode test, as before.
 static void ReadAdminWords(LPCSTR commandLine) {
     memset(&s_words, 0, sizeof(s_words));
     size_t cbLine = strlen(commandLine);
@@ -142,6 +143,9 @@ static void ReadAdminWords(LPCSTR commandLine) {
         size_t cbLog = strlen(WORD_LOG);
         if (fits && strlen(word) == strlen(WORD_QUIET) && SameAscii(word, WORD_QUIET, strlen(WORD_QUIET))) {
             s_words.quiet = true;
+        } else if (fits && (strcmp(word, WORD_HELP_SHORT) == 0 ||
+                            (strlen(word) == strlen(WORD_HELP) && SameAscii(word, WORD_HELP, strlen(WORD_HELP))))) {
+            s_words.help = true;
         } else if (strlen(word) >= cbLog && SameAscii(word, WORD_LOG, cbLog)) {
             // A cut path would name another file: no log then.
             if (fits) CopyText(s_words.logPath, sizeof(s_words.logPath), word + cbLog);
@@ -187,6 +191,7 @@ static LPCSTR SilentExitMeaning(int exitCode) {
         case kExitStepFailed: return LOG_EXIT_STEP_FAILED;
         case kExitImeLocked: return LOG_EXIT_IME_LOCKED;
         case kExitNoPayload: return LOG_EXIT_NO_PAYLOAD;
+        case kExitRestartNeeded: return LOG_EXIT_RESTART;
         default: return LOG_EXIT_NOT_ADMIN;
     }
 }
@@ -198,6 +203,7 @@ static int RunRegistrationMode(LPCSTR commandLine) {
     LogEvent(LOG_MODE_REGISTER, g_ctx.installDir);
     WritePathRecord();
     RegisterImeLayout();
+    AddLayoutToUserProfiles((DWORD)(ULONG_PTR)g_installedLayout);
     ShowMessageW(MSG_REGISTERED_W, TITLE_VORN_W, MB_OK);
     return LogEnd(0, LOG_EXIT_REGISTERED);
 }
@@ -215,7 +221,21 @@ static int RunSilentInstall(void) {
         exitCode = kExitNoPayload;
     else if (g_ctx.reportedFailures || g_ctx.quietFailures)
         exitCode = kExitStepFailed;
+    else if (g_ctx.restartNeeded || g_ctx.oldImeInUse)
+        exitCode = kExitRestartNeeded;
     return LogEnd(exitCode, SilentExitMeaning(exitCode));
+}
+
+// The words and exit codes, before anything is written: no rights probe,
+// no install.  A quiet run keeps its promise of no box; the help then goes
+// to the log, when there is one.
+static int ShowHelp(LPCSTR commandLine) {
+    g_ctx.quiet = s_words.quiet ? 1 : 0;
+    if (s_words.logPath[0]) LogOpen(s_words.logPath);
+    ResolveInstallDirectory();
+    LogStart(commandLine);
+    ShowMessageW(MSG_HELP_W, TITLE_INSTALL_W, MB_OK);
+    return LogEnd(0, LOG_EXIT_HELP);
 }
 
 static int RunInteractive(HINSTANCE instance, int showCommand) {
@@ -238,6 +258,9 @@ int SetupMain(HINSTANCE instance, LPCSTR commandLine, int showCommand) {
     LPCSTR modeLine = ModeLine(commandLine);
     bool registration = ContainsWord(modeLine, WORD_REGISTER);
     bool silent = !registration && ContainsWord(modeLine, WORD_SILENT);
+    // The registration program's command line ends with a directory, which
+    // may hold a word like "/help": it never asks for the help.
+    if (s_words.help && !registration) return ShowHelp(commandLine);
     if (registration) ReadInheritedWords();
     if (registration || silent) {
         g_ctx.quiet = s_words.quiet ? 1 : 0;

@@ -21,7 +21,11 @@ static bool ClearOldIme(LPCSTR dir, bool flagOnDeleteFailure) {
     if (!FormatPath(path, sizeof(path), FMT_OLD_IME, dir)) return true;
     if (DeleteIfPresent(path) != -1) return true;
     if (flagOnDeleteFailure) g_ctx.oldImeInUse = 1;
-    if (RenameAside(path) != -1) return true;
+    if (RenameAside(path) != -1) {
+        // Moved aside, it stays loaded until Windows restarts.
+        g_ctx.restartNeeded = 1;
+        return true;
+    }
     g_ctx.oldImeInUse = 1;
     return false;
 }
@@ -51,11 +55,13 @@ static bool OldImeReplaceable(void) {
 
 static void RegisterKeyboardLayout(void) {
     g_ctx.registrationResult = RegisterImeLayout() ? 1 : 0;
-    if (!g_ctx.registrationResult) RegisterLayoutManually();
+    DWORD layoutId = (DWORD)(ULONG_PTR)g_installedLayout;
+    if (!g_ctx.registrationResult) layoutId = RegisterLayoutManually();
     if (g_ctx.windowsMajor <= 5) {
         FindImeInPreload();
         PromoteImeInPreload();
     }
+    AddLayoutToUserProfiles(layoutId);
 }
 
 // The started program inherits this process's environment: the quiet

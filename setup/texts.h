@@ -53,6 +53,33 @@
 // hold spaces: /log="C:\My Logs\vorn.log" or "/log=C:\My Logs\vorn.log".
 #define WORD_QUIET "/quiet"
 #define WORD_LOG "/log="
+// The help, a word of its own too ("/help" in any letter case).
+#define WORD_HELP_SHORT "/?"
+#define WORD_HELP "/help"
+
+// The help box (MessageBoxW, title "智能砚舟安装", MB_OK): every word, and the
+// silent install's exit codes.
+#define MSG_HELP_W                                                         \
+    WSZ("智能砚舟 7.7 安装程序的命令行：\r\n"                                \
+        "\r\n"                                                             \
+        "（不带参数）：打开安装窗口。\r\n"                                  \
+        "setvosrf32：不打开窗口，直接安装。\r\n"                            \
+        "/quiet：与 setvosrf32 同用，不显示任何消息框，每个提问取默认回答。\r\n" \
+        "/log=<文件>：与 setvosrf32 同用，把安装过程追加记录到该文件；"      \
+        "路径中有空格时请加引号：/log=\"C:\\My Logs\\vorn.log\"。\r\n"      \
+        "/? 或 /help：显示本说明，不安装。\r\n"                             \
+        "regvo32=<目录>：在 64 位 Windows 中登记已装在该目录中的输入法，"   \
+        "由安装程序自动调用。\r\n"                                          \
+        "\r\n"                                                             \
+        "setvosrf32 的退出码：\r\n"                                         \
+        "0：安装成功。\r\n"                                                 \
+        "2：安装已进行到底，但有步骤失败。\r\n"                             \
+        "3：以前安装的输入法正在使用，没有安装。\r\n"                       \
+        "4：安装数据不完整或内存不足，没有安装。\r\n"                       \
+        "5：没有管理员权限，没有安装。\r\n"                                 \
+        "3010：安装成功，需要重新启动计算机才能完成。\r\n"                  \
+        "\r\n"                                                             \
+        "安装窗口、regvo32= 和本说明的退出码总是 0。")
 
 // The log: one line per event.
 #define LOG_LINE_HEAD "%04d-%02d-%02d %02d:%02d:%02d.%03d [%lu] "
@@ -74,6 +101,8 @@
 #define LOG_EXIT_IME_LOCKED "stopped before anything was placed: the earlier input method is locked"
 #define LOG_EXIT_NO_PAYLOAD "the payload resource or the work buffer could not be had"
 #define LOG_EXIT_NOT_ADMIN "no administrator rights; nothing was installed"
+#define LOG_EXIT_RESTART "installed; a restart is needed to finish: a loaded input method was moved aside"
+#define LOG_EXIT_HELP "the help was shown; nothing was installed"
 #define LOG_EXIT_REGISTERED "registration done"
 #define LOG_EXIT_WINDOW "the setup window ended"
 #define LOG_EXIT_RIGHTS_SHOWN "the missing rights were reported"

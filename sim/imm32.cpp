@@ -1,6 +1,6 @@
 // imm32 of the simulated machine, with the keyboard-layout calls of user32:
 // ImmInstallIMEW with the registry entry Windows makes, and the thread's
-// layout list.  Like Windows (and unlike Wine 8, which makes a new key on
+// layout list; and input.dll's InstallLayoutOrTip.  Like Windows (and unlike Wine 8, which makes a new key on
 // every call) an entry whose "Ime File" names the same file is reused; a new
 // entry is named by the configured result handle.  The file itself is not
 // looked at.
@@ -154,4 +154,30 @@ HKL ActivateKeyboardLayout(HKL layout, UINT flags) {
     m.activeLayout = layout;
     m.layoutActivations.push_back(std::make_pair(layout, flags));
     return previous;
+}
+
+// What Windows 8 and later keep of the current user's language list: under
+// the language's tag, one DWORD per input profile, named as the profile
+// ("0804:E0200804"), holding its place.  A string of another form, a
+// language other than the two Chinese ones, or a layout that is not
+// registered fails the call and changes nothing.  The flags are recorded only.
+BOOL WINAPI sim::SimInstallLayoutOrTip(LPCWSTR profile, DWORD flags) {
+    Machine& m = Current();
+    std::u16string wide = profile ? profile : u"";
+    m.layoutOrTipCalls.push_back(std::make_pair(wide, flags));
+    std::string text = sim::Utf16ToGbk(wide);
+    const char* tag = text.compare(0, 5, "0804:") == 0   ? "zh-Hans-CN"
+                      : text.compare(0, 5, "0404:") == 0 ? "zh-Hant-TW"
+                                                         : nullptr;
+    std::string layout = text.size() == 13 ? UpperAscii(text.substr(5)) : std::string("?");
+    if (m.Fault("InstallLayoutOrTip") || !tag || layout.find_first_not_of("0123456789ABCDEF") != std::string::npos ||
+        !m.Key(HKEY_LOCAL_MACHINE, std::string(kLayouts) + "\\" + layout))
+        return FALSE;
+    std::string path = std::string("Control Panel\\International\\User Profile\\") + tag;
+    std::string name = text.substr(0, 5) + layout;
+    if (!m.HasValue(HKEY_CURRENT_USER, path, name)) {
+        DWORD order = (DWORD)m.Key(HKEY_CURRENT_USER, path, true)->values.size() + 1;
+        m.SetValue(HKEY_CURRENT_USER, path, name, REG_DWORD, sim::Bytes{(unsigned char)order, 0, 0, 0});
+    }
+    return TRUE;
 }

@@ -638,6 +638,7 @@ HMODULE const kSelf = (HMODULE)(intptr_t)0x400000;
 HMODULE const kAdvapi = (HMODULE)(intptr_t)0x77000000;
 HMODULE const kKernel = (HMODULE)(intptr_t)0x76000000;
 HMODULE const kFileDll = (HMODULE)(intptr_t)0x10000000;  // a DLL file found by the search
+HMODULE const kInputDll = (HMODULE)(intptr_t)0x75000000;
 const DWORD kSearchSystem32 = 0x800;                    // LOAD_LIBRARY_SEARCH_SYSTEM32
 
 void WINAPI SimMd5Init(VORN_MD5_CTX* ctx);
@@ -696,6 +697,7 @@ HMODULE LoadFile(Machine& m, const std::string& path) {
     while (sim::EndsInGbkSeparator(dir, "\\/")) dir.pop_back();
     bool inSystem = dir == sim::FoldGbk(m.SystemDir(), false) || dir == sim::FoldGbk(m.Wow64Dir(), false);
     if (inSystem && (base == "kernel32.dll" || base == "advapi32.dll")) return GetModuleHandleA(base.c_str());
+    if (inSystem && base == "input.dll") return m.inputDll ? kInputDll : nullptr;
     if (!e || e->dir) return nullptr;
     m.loadedDlls.push_back(e->path);
     return kFileDll;
@@ -747,6 +749,8 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
         if (n == "MD5Update") return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&SimMd5Update));
         if (n == "MD5Final") return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&SimMd5Final));
     }
+    if (module == kInputDll && n == "InstallLayoutOrTip" && m.inputDllInstallLayoutOrTip)
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&sim::SimInstallLayoutOrTip));
     if (module == kKernel && n == "SetDefaultDllDirectories" && m.defaultDllDirsAvailable)
         return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&SimSetDefaultDllDirectories));
     if (module == kKernel && n == "SetDllDirectoryW" && !m.win9x)

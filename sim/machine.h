@@ -156,7 +156,8 @@ class Machine {
     std::vector<std::string> Subkeys(HKEY root, const std::string& path);  // enumeration order
     void DeleteKeyTree(HKEY root, const std::string& path);
     // What a fresh Windows holds: the US and Chinese keyboard layouts, both
-    // preload lists with 00000804, and the parents of the setup's entries.
+    // preload lists with 00000804, the user's international settings, and
+    // the parents of the setup's entries.
     void AddStandardRegistry();
     // Rewrites the current user's preload values as the 9x numbered subkeys.
     void ConvertPreloadTo9x();
@@ -176,6 +177,11 @@ class Machine {
     std::vector<ImeInstallCall> imeInstalls;
     HKL imeInstallResult = (HKL)(ULONG_PTR)0xE0010804u;  // null: the call fails
     bool imeInstallWritesRegistry = true;                // the entry Windows makes on success
+    // input.dll in the system directory (Vista and later), and whether it
+    // exports InstallLayoutOrTip; each call's profile string and flags.
+    bool inputDll = true;
+    bool inputDllInstallLayoutOrTip = true;
+    std::vector<std::pair<std::u16string, DWORD>> layoutOrTipCalls;
     std::vector<DWORD> sleeps;
     // DLL search: what the program set, and the DLL files LoadLibraryA took
     // from the file system (full paths as found).
@@ -224,6 +230,9 @@ class Machine {
     // Absolute, folded key of a path after WOW64 redirection; "" when invalid.
     std::string Resolve(const std::string& path, std::string* display = nullptr) const;
 };
+
+// input.dll's InstallLayoutOrTip, handed out by GetProcAddress.
+BOOL WINAPI SimInstallLayoutOrTip(LPCWSTR profiles, DWORD flags);
 
 // The machine the Win32 functions act on.  Tests install one per case.
 Machine& Current();

@@ -362,6 +362,7 @@ void Machine::AddStandardRegistry() {
     SetWide(*this, HKEY_LOCAL_MACHINE, layouts + "\\00000804", "Layout Text", u"Chinese (Simplified) - US Keyboard");
     SetWide(*this, HKEY_CURRENT_USER, "Keyboard Layout\\Preload", "1", u"00000804");
     SetWide(*this, HKEY_USERS, ".DEFAULT\\Keyboard Layout\\Preload", "1", u"00000804");
+    SetWide(*this, HKEY_CURRENT_USER, "Control Panel\\International", "LocaleName", u"zh-CN");
     const std::string version = "Software\\Microsoft\\Windows\\CurrentVersion";
     Key(HKEY_LOCAL_MACHINE, version + "\\Uninstall", true);
     Key(HKEY_LOCAL_MACHINE, version + "\\Run", true);

@@ -1,12 +1,15 @@
 /* imeholder: a stand-in for a program that uses the input method, for the
  * Wine GUI scenarios (test code, never shipped).
  *
- *   imeholder64.exe [window|mapping]
+ *   imeholder64.exe [window|mapping|load <path>]
  *
  * "window" (the default): a main window titled "测试文档 - 记事本", an owned
  * pop-up window of the input method's UI class "UITAVK", and the input
  * method's shared memory "vornhutavk".  "mapping": the shared memory only.
- * It then waits until its main window is closed or the process is ended. */
+ * "load <path>": the shared memory and the DLL <path> loaded, then "loaded"
+ * on standard output.  It then waits until its main window is closed or the
+ * process is ended. */
+#include <string.h>
 #include <windows.h>
 
 static LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -20,7 +23,11 @@ static LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARA
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show) {
     (void)previous;
     (void)show;
-    BOOL windows = lstrcmpA(commandLine, "mapping") != 0;
+    BOOL load = strncmp(commandLine, "load ", 5) == 0;
+    BOOL windows = lstrcmpA(commandLine, "mapping") != 0 && !load;
+    DWORD written;
+    if (load && LoadLibraryA(commandLine + 5))
+        WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "loaded\n", 7, &written, NULL);
     HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, 4096, "vornhutavk");
     WNDCLASSW cls;
     MSG msg;

@@ -9,7 +9,9 @@
 #   GDI32, ADVAPI32, IMM32, SHELL32, msvcrt (no libgcc_s, libstdc++,
 #   zlib1.dll, libwinpthread...), and none of the functions those DLLs only
 #   have from Vista on (such a function must be looked up at run time);
-# - a manifest resource (type 24, id 1) asking for requireAdministrator;
+# - a manifest resource (type 24, id 1) asking for requireAdministrator and
+#   declaring Windows Vista, 7, 8, 8.1 and 10/11 in its compatibility
+#   section (without 8.1 and 10, Windows 8.1 and later report 6.2);
 # - the skin dialog templates "PYKEY" (language 2052) and "PYKEYB" (1028):
 #   caption, font, and every control's id, kind, position, size and text;
 # - unless "nopayload": the payload, resource type "VOZ" name "TAVKVOZ",
@@ -111,7 +113,7 @@ fi
 
 # Resources: walk .rsrc directly (type -> name -> language -> data).
 resources=$(python3 - "$exe" "$payload" <<'PY'
-import struct, sys
+import re, struct, sys
 
 path, payload = sys.argv[1], sys.argv[2]
 data = open(path, "rb").read()
@@ -175,6 +177,18 @@ try:
             out("ok", "manifest (%d bytes) asks for requireAdministrator" % len(manifest[1]))
         else:
             out("FAIL", "the manifest does not ask for requireAdministrator")
+        systems = {"Vista": "e2011457-1546-43c5-a5fe-008deee3d3f0", "7": "35138b9a-5d96-4fbd-8e2d-a2440225f93a",
+                   "8": "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38", "8.1": "1f676c76-80e1-4239-95bb-83d0f6d0da78",
+                   "10/11": "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"}
+        compat = re.search(r'<compatibility\s+xmlns="urn:schemas-microsoft-com:compatibility\.v1"\s*>\s*'
+                           r'<application>(.*?)</application>\s*</compatibility>', text, re.S)
+        declared = set(re.findall(r'<supportedOS\s+Id="\{([0-9a-fA-F-]+)\}"\s*/>',
+                                  re.sub(r"<!--.*?-->", "", compat.group(1), flags=re.S))) if compat else set()
+        missing = [name for name, guid in systems.items() if guid not in {d.lower() for d in declared}]
+        if missing:
+            out("FAIL", "the manifest's compatibility section does not declare Windows %s" % ", ".join(missing))
+        else:
+            out("ok", "manifest declares Windows %s" % ", ".join(systems))
 
     # Dialog templates (DLGTEMPLATEEX): header, then DWORD-aligned items.
     BUTTON, STATIC = 0x80, 0x82

@@ -49,4 +49,19 @@ inline std::string ChangesOutside(const Snapshot& before, const Snapshot& after,
     return out;
 }
 
+// What two machines that ran the same steps left differently: registry
+// entries and files outside the `allowed` prefixes (either way), started
+// processes and message texts.  "" when they agree.
+inline std::string MachineDifferences(const sim::Machine& a, const sim::Machine& b,
+                                      std::initializer_list<std::string> allowed) {
+    std::string out = ChangesOutside(Take(a), Take(b), allowed) + ChangesOutside(Take(b), Take(a), allowed);
+    Snapshot filesA, filesB;
+    for (const auto& kv : a.files) filesA[kv.first] = kv.second.dir ? "<dir>" : sim::ToString(kv.second.data);
+    for (const auto& kv : b.files) filesB[kv.first] = kv.second.dir ? "<dir>" : sim::ToString(kv.second.data);
+    out += ChangesOutside(filesA, filesB, allowed) + ChangesOutside(filesB, filesA, allowed);
+    if (a.winExecs != b.winExecs) out += "started processes\n";
+    if (a.BoxTexts() != b.BoxTexts()) out += "message boxes\n";
+    return out;
+}
+
 }  // namespace regsnap

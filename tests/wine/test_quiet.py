@@ -4,6 +4,7 @@ installed, including the 64-bit registration the setup starts."""
 
 import os
 import re
+import time
 import unittest
 
 from scenario import CONFIG, DEFAULT_DIR, HKLM_POST_PLATFORM, SYSTEM_DIR, Scenario, fresh_clone
@@ -48,6 +49,15 @@ class QuietInstall(Scenario):
         self.assertIn('command line "setvosrf32 /quiet "/log=%s""' % LOG, start[0])
         self.assertIn("64-bit Windows; OEM code page 936", start[0])
 
+    def test_log_reports_the_true_version_and_the_input_profile(self):
+        # Windows 10 as such through the manifest; Wine 8 has no input.dll:
+        # both processes log the profile they could not add.  Not on Windows 7.
+        win10 = self.info()["major"] == 10
+        self.assertEqual(len(self.texts("Windows 10.0." if win10 else "Windows 6.1.7601")), 2)
+        skipped = self.texts(r"\input.dll cannot be loaded")
+        self.assertEqual(len(skipped), 2 if win10 else 0, self.texts("input profile"))
+        self.assertEqual(len(self.texts("input profile 0804:E0")), len(skipped))
+
     def test_log_names_every_installed_file(self):
         missing = []
         for name in self.prefix.listdir(DEFAULT_DIR):
@@ -84,6 +94,35 @@ class QuietInstall(Scenario):
                                         pid)), 1)
         self.assertEqual(len(self.texts("end: exit code 0 (registration done)", pid)), 1)
         self.assertEqual(len(self.texts("end: exit code 0 (installed; no step reported a failure)", setup_pid)), 1)
+
+
+class LoadedInputMethod(Scenario):
+    """A second silent install while a program holds the first one's
+    vornhu4.ime loaded: moved aside, it still runs until a restart (3010)."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.prefix = fresh_clone("loaded")
+        cls.first = cls.prefix.run(CONFIG["setup"], ["setvosrf32"], name="first", timeout=240)
+        holder = cls.prefix.start(os.path.join(os.path.dirname(CONFIG["setup"]), "imeholder64.exe"),
+                                  ["load", SYSTEM_DIR + "\\vornhu4.ime"], name="holder", timeout=400)
+        for _ in range(120):
+            if b"loaded" in open(holder.stem + ".out", "rb").read():
+                break
+            time.sleep(0.5)
+        cls.second = cls.prefix.run(CONFIG["setup"], ["setvosrf32", "/log=C:\\second.log"], name="second",
+                                    timeout=240, wait=False)
+        os.killpg(holder.proc.pid, 9)
+        holder.proc.wait()
+        cls.prefix.wait_server()
+
+    def test_exit_code_3010_and_the_file_moved_aside(self):
+        self.assertCleanRun(self.first, codes=(0,))
+        # A Unix exit status keeps the low byte of Windows' 3010; the log has it whole.
+        self.assertCleanRun(self.second, codes=(3010 & 0xFF,))
+        self.assertTrue(self.prefix.exists(SYSTEM_DIR + "\\vornhu2.ime"))
+        log = self.prefix.read("C:\\second.log").decode("utf-8")
+        self.assertIn("end: exit code 3010 (installed; a restart is needed", log)
 
 
 if __name__ == "__main__":

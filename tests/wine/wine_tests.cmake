@@ -2,7 +2,7 @@
 # prefixes under build/wine/<variant>/.  Each variant's prefix is booted once
 # (fixture wine_<variant>); every scenario works in a clone of it.  The
 # complete-install checks carry the label wine-full:
-#   ctest -L '^wine$'      start-up, registration mode, directories, records
+#   ctest -L '^wine$'      start-up, registration mode, directories, records, /?
 #   ctest -L wine-full     what a whole silent install leaves behind
 #   ctest -L wine-gui      the setup window in Xvfb: the walk through every page
 #                          (screenshots in build/wine-gui-shots/<variant>/)
@@ -39,11 +39,11 @@ add_test(NAME wine.lib COMMAND ${Python3_EXECUTABLE} -B -m unittest -v test_wine
 set_tests_properties(wine.lib PROPERTIES LABELS wine TIMEOUT 60)
 
 set(VORN_WINE_BASIC silent:Silent admin:Admin register:Register register-default:RegisterDefault
-    planted:test_harden.PlantedProgram)
+    help:Help planted:test_harden.PlantedProgram)
 set(VORN_WINE_FULL outcome:Outcome files:Files system:SystemFiles registry:Registry reinstall:Reinstall)
 set(VORN_WINE_GUI pages:Pages outcome:WalkOutcome files:WalkFiles system:WalkSystemFiles registry:WalkRegistry)
 
-foreach(variant win7-936 win7-950 win7-32 winxp)
+foreach(variant win7-936 win7-950 win7-32 winxp win10)
   add_test(NAME wine.${variant}.boot COMMAND ${VORN_WINE_RUN} --variant ${variant} boot)
   set_tests_properties(wine.${variant}.boot PROPERTIES
     FIXTURES_SETUP wine_${variant} LABELS wine TIMEOUT 300 ENVIRONMENT "${VORN_WINE_ENV}")
@@ -83,12 +83,13 @@ add_test(NAME wine.win7-950.traditional COMMAND ${VORN_WINE_RUN} --variant win7-
 set_tests_properties(wine.win7-950.traditional PROPERTIES
   FIXTURES_REQUIRED wine_win7-950 LABELS wine TIMEOUT 300 ENVIRONMENT "${VORN_WINE_ENV}")
 
-# The setup window in Xvfb, on the 64-bit systems of both code pages and on
-# the "32-bit" one (where the install ends without the last page).
+# The setup window in Xvfb, on the 64-bit systems of both code pages, on
+# the "32-bit" one (where the install ends without the last page) and on
+# Windows 10.
 find_program(VORN_XVFB Xvfb)
 find_program(VORN_XDOTOOL xdotool)
 if(VORN_XVFB AND VORN_XDOTOOL)
-  foreach(variant win7-936 win7-950 win7-32)
+  foreach(variant win7-936 win7-950 win7-32 win10)
     add_test(NAME wine.${variant}.gui.walk COMMAND ${VORN_WINE_RUN} --variant ${variant} test test_gui.Walk)
     set_tests_properties(wine.${variant}.gui.walk PROPERTIES
       FIXTURES_SETUP winegui_${variant} FIXTURES_REQUIRED wine_${variant}
@@ -138,11 +139,19 @@ else()
   message(WARNING "Xvfb or xdotool missing: the window tests under Wine are not registered")
 endif()
 
-# An unattended install (/quiet, a log path with a space) on the 936 prefix:
-# no message box in any process, and the log it leaves.
-add_test(NAME wine.win7-936.quiet COMMAND ${VORN_WINE_RUN} --variant win7-936 test test_quiet.QuietInstall)
-set_tests_properties(wine.win7-936.quiet PROPERTIES
-  FIXTURES_REQUIRED wine_win7-936 LABELS wine-full TIMEOUT 400 ENVIRONMENT "${VORN_WINE_ENV}")
+# An unattended install (/quiet, a log path with a space) on the 936 prefix
+# and on Windows 10: no message box in any process, and the log it leaves
+# (on Windows 10: the version 10.0, and no input.dll for the input profile).
+foreach(variant win7-936 win10)
+  add_test(NAME wine.${variant}.quiet COMMAND ${VORN_WINE_RUN} --variant ${variant} test test_quiet.QuietInstall)
+  set_tests_properties(wine.${variant}.quiet PROPERTIES
+    FIXTURES_REQUIRED wine_${variant} LABELS wine-full TIMEOUT 400 ENVIRONMENT "${VORN_WINE_ENV}")
+endforeach()
+# A second silent install while a program holds the first one's input method
+# loaded: exit code 3010.
+add_test(NAME wine.win10.restart COMMAND ${VORN_WINE_RUN} --variant win10 test test_quiet.LoadedInputMethod)
+set_tests_properties(wine.win10.restart PROPERTIES
+  FIXTURES_REQUIRED wine_win10 LABELS wine-full TIMEOUT 400 ENVIRONMENT "${VORN_WINE_ENV}")
 
 # The platform contract suite against Wine's Win32.
 add_test(NAME contract.wine COMMAND ${VORN_WINE_RUN} --variant win7-936 contract)

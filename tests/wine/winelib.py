@@ -37,6 +37,8 @@ VARIANTS = {
     "win7-950": {"version": "win7", "locale": "zh_TW.UTF-8", "codepage": 950, "wow64": True, "major": 6},
     "win7-32": {"version": "win7", "locale": "zh_CN.UTF-8", "codepage": 936, "wow64": False, "major": 6},
     "winxp": {"version": "winxp64", "locale": "zh_CN.UTF-8", "codepage": 936, "wow64": True, "major": 5},
+    # Wine reports 10.0 only to a program whose manifest declares Windows 10.
+    "win10": {"version": "win10", "locale": "zh_CN.UTF-8", "codepage": 936, "wow64": True, "major": 10},
 }
 
 # Wine has neither 宋体 nor 楷体; the setup's pages ask for both by name.  Free
