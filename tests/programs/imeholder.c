@@ -1,13 +1,34 @@
 /* imeholder: a stand-in for a program that uses the input method, for the
  * Wine GUI scenarios (test code, never shipped).
  *
- *   imeholder64.exe [window|mapping]
+ *   imeholder64.exe [window|mapping][;w:FILE|;x:FILE ...]
  *
  * "window" (the default): a main window titled "测试文档 - 记事本", an owned
  * pop-up window of the input method's UI class "UITAVK", and the input
  * method's shared memory "vornhutavk".  "mapping": the shared memory only.
- * It then waits until its main window is closed or the process is ended. */
+ * Each "w:" file is kept open for reading and writing, sharing both, as the
+ * input method keeps its dictionaries; each "x:" file is kept open with no
+ * sharing at all (exit code 2 when one cannot be opened).  It then waits
+ * until its main window is closed or the process is ended. */
+#include <string.h>
 #include <windows.h>
+
+/* Opens the files of the command line (quotes dropped, ";" between the
+ * words); FALSE when one cannot be opened.  Handles stay open until exit. */
+static BOOL HoldFiles(char* words) {
+    char* word = words;
+    while (word) {
+        char* next = strchr(word, ';');
+        if (next) *next++ = 0;
+        if ((word[0] == 'w' || word[0] == 'x') && word[1] == ':') {
+            DWORD share = word[0] == 'w' ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
+            HANDLE file = CreateFileA(word + 2, GENERIC_READ | GENERIC_WRITE, share, NULL, OPEN_EXISTING, 0, NULL);
+            if (file == INVALID_HANDLE_VALUE) return FALSE;
+        }
+        word = next;
+    }
+    return TRUE;
+}
 
 static LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_DESTROY) {
@@ -20,7 +41,13 @@ static LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARA
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show) {
     (void)previous;
     (void)show;
-    BOOL windows = lstrcmpA(commandLine, "mapping") != 0;
+    static char words[4096];
+    size_t n = 0;
+    for (const char* c = commandLine; *c && n + 1 < sizeof(words); c++)
+        if (*c != '"') words[n++] = *c;
+    words[n] = 0;
+    BOOL windows = strncmp(words, "mapping", 7) != 0;
+    if (!HoldFiles(words)) return 2;
     HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, 4096, "vornhutavk");
     WNDCLASSW cls;
     MSG msg;
