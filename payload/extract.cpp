@@ -192,9 +192,9 @@ static HGLOBAL ExpandAlone(const VozMember* member, DWORD cbLargest, DWORD* cbEx
 // Checks and writes the `length` expanded bytes of a member (room for the
 // digest's reserve behind them).  When the bytes written are not the
 // member's own (the phrase list given its trailer), their digest goes to
-// `written`.
+// `written` (when not null).
 static bool WriteMember(const VozMember* member, bool legacy, LPCSTR path, BYTE* data, DWORD length,
-                        char written[kDigestChars]) {
+                        char* written) {
     if (!legacy) {
         char* digest = (char*)data + length + kDigestGap;
         DigestHex(data, length, digest);
@@ -203,7 +203,7 @@ static bool WriteMember(const VozMember* member, bool legacy, LPCSTR path, BYTE*
     if (strcmp(member->name, PHRASE_LIST_NAME) == 0) {
         bool trailed = length >= kTrailerBytes && memcmp(data + length - kTrailerBytes, PHRASE_TRAILER_TAG, 4) == 0;
         length = AddPhraseListTrailer(data, length) + kTrailerBytes;
-        if (!trailed) DigestHex(data, length, written);
+        if (!trailed && written) DigestHex(data, length, written);
     }
     // Whole or not at all: an earlier file stays until its new version is complete.
     if (!WriteFileWhole(path, data, length)) return false;
@@ -216,7 +216,7 @@ static bool WriteMember(const VozMember* member, bool legacy, LPCSTR path, BYTE*
 // the expanded bytes; a larger member comes back through a block of its own
 // when `cbLargest` allows it.
 static bool ExtractMember(const VozMember* member, bool legacy, BYTE* area, DWORD cbExpand, DWORD cbLargest,
-                          char written[kDigestChars]) {
+                          char* written) {
     char path[MAX_PATH];
     if (!MemberPath(path, sizeof(path), member->name)) return false;
     BYTE* data = area + kNameArea;
@@ -242,10 +242,10 @@ static bool ExtractMember(const VozMember* member, bool legacy, BYTE* area, DWOR
 // walk goes on.  A damaged record ends the walk, and the members after it
 // count as failed without a message (the caller reports the whole).
 // Members up to `cbLargest` bytes (0: the work area's room) come back.  The
-// digest of the phrase list as written goes to `rewrittenList` when those
-// were not the member's own bytes (it was given its trailer).
+// digest of the phrase list as written goes to `rewrittenList` (when not
+// null) if those were not the member's own bytes (it was given its trailer).
 static bool ExtractMembers(const BYTE* archive, DWORD cbArchive, BYTE* workArea, DWORD cbLargest,
-                           char rewrittenList[kDigestChars]) {
+                           char* rewrittenList) {
     MemberIterator it;
     if (!VozBegin(&it, archive, cbArchive, kMarkerExact)) return false;
     if (it.count == 0) return true;
@@ -276,8 +276,7 @@ static bool ExtractMembers(const BYTE* archive, DWORD cbArchive, BYTE* workArea,
 }
 
 bool ExtractArchive(const BYTE* archive, DWORD cbArchive, BYTE* workArea) {
-    char rewrittenList[kDigestChars];
-    return ExtractMembers(archive, cbArchive, workArea, 0, rewrittenList);
+    return ExtractMembers(archive, cbArchive, workArea, 0, NULL);
 }
 
 // VerifyArchive; a phrase list whose file has the digest `rewrittenList`
