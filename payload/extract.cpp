@@ -23,6 +23,8 @@ enum {
     kRestoreMinBytes = 100,
     kRestoreSlack = 200,
     kExclusionsOffset = 4096,
+    kRestoreMaxArchiveBytes = 0x7FFF0000,  // its lengths are 32-bit; nothing the backup writes comes near
+    kAloneFirstRoom = 2 * kWorkBufferBytes,  // a member that did not fit the work area
 };
 
 bool OpenPayload(void) {
@@ -145,33 +147,105 @@ static void ReportMemberFailure(LPCSTR name) {
     ShowFailureA(text, PAYLOAD_TITLE_INSTALL);
 }
 
-// Expands, checks and writes one member; false when it failed.  `area` is
-// the work area (name, then the expanded bytes), `cbExpand` the room for
-// the expanded bytes.
-static bool ExtractMember(const VozMember* member, bool legacy, BYTE* area, DWORD cbExpand) {
-    char path[MAX_PATH];
-    if (!MemberPath(path, sizeof(path), member->name)) return false;
-    BYTE* data = area + kNameArea;
-    uLongf cbData = cbExpand;
-    if (uncompress(data, &cbData, member->compressed, member->cbCompressed) != Z_OK || cbData == 0) return false;
-    DWORD length = (DWORD)cbData;
+// A member too large for the work area (a user's dictionary may pass the
+// 2 MiB the payload is built for) is expanded into a block of its own that
+// grows with the stream up to `cbLargest`, with the digest's reserve behind
+// it.  Null when the stream is damaged or would pass the limit.
+static HGLOBAL ExpandAlone(const VozMember* member, DWORD cbLargest, DWORD* cbExpanded) {
+    *cbExpanded = 0;
+    z_stream z;
+    memset(&z, 0, sizeof(z));
+    if (inflateInit(&z) != Z_OK) return NULL;
+    z.next_in = (Bytef*)member->compressed;
+    z.avail_in = member->cbCompressed;
+    HGLOBAL block = NULL;
+    DWORD cbRoom = 0;
+    int status = Z_OK;
+    while (status == Z_OK) {
+        if (z.avail_out == 0) {
+            if (cbRoom >= cbLargest) break;
+            DWORD grown = cbRoom == 0 ? (DWORD)kAloneFirstRoom : cbRoom < cbLargest / 2 ? 2 * cbRoom : cbLargest;
+            if (grown > cbLargest) grown = cbLargest;
+            HGLOBAL bigger = GlobalAlloc(GPTR, (SIZE_T)grown + kDigestReserve);
+            if (!bigger) break;
+            if (block) {
+                memcpy(bigger, block, z.total_out);
+                GlobalFree(block);
+            }
+            block = bigger;
+            z.next_out = (Bytef*)block + z.total_out;
+            z.avail_out = grown - (DWORD)z.total_out;
+            cbRoom = grown;
+        }
+        status = inflate(&z, Z_NO_FLUSH);
+    }
+    DWORD cbOut = (DWORD)z.total_out;
+    inflateEnd(&z);
+    if (status != Z_STREAM_END) {
+        if (block) GlobalFree(block);
+        return NULL;
+    }
+    *cbExpanded = cbOut;
+    return block;
+}
+
+// Checks and writes the `length` expanded bytes of a member (room for the
+// digest's reserve behind them).  When the bytes written are not the
+// member's own (the phrase list given its trailer), their digest goes to
+// `written` (when not null).
+static bool WriteMember(const VozMember* member, bool legacy, LPCSTR path, BYTE* data, DWORD length,
+                        char* written) {
     if (!legacy) {
         char* digest = (char*)data + length + kDigestGap;
         DigestHex(data, length, digest);
         if (!DigestMatches(digest, member->digest)) return false;
     }
-    if (strcmp(member->name, PHRASE_LIST_NAME) == 0) length = AddPhraseListTrailer(data, length) + kTrailerBytes;
+    if (strcmp(member->name, PHRASE_LIST_NAME) == 0) {
+        bool trailed = length >= kTrailerBytes && memcmp(data + length - kTrailerBytes, PHRASE_TRAILER_TAG, 4) == 0;
+        length = AddPhraseListTrailer(data, length) + kTrailerBytes;
+        if (!trailed && written) DigestHex(data, length, written);
+    }
     // Whole or not at all: an earlier file stays until its new version is complete.
     if (!WriteFileWhole(path, data, length)) return false;
     LogFileWritten(member->name, path, length);
     return true;
 }
 
+// Expands, checks and writes one member; false when it failed.  `area` is
+// the work area (name, then the expanded bytes), `cbExpand` the room for
+// the expanded bytes; a larger member comes back through a block of its own
+// when `cbLargest` allows it.
+static bool ExtractMember(const VozMember* member, bool legacy, BYTE* area, DWORD cbExpand, DWORD cbLargest,
+                          char* written) {
+    char path[MAX_PATH];
+    if (!MemberPath(path, sizeof(path), member->name)) return false;
+    BYTE* data = area + kNameArea;
+    uLongf cbData = cbExpand;
+    int status = uncompress(data, &cbData, member->compressed, member->cbCompressed);
+    HGLOBAL alone = NULL;
+    if (status == Z_BUF_ERROR && cbLargest > cbExpand) {
+        DWORD cbAlone = 0;
+        alone = ExpandAlone(member, cbLargest, &cbAlone);
+        if (alone) {
+            data = (BYTE*)alone;
+            cbData = cbAlone;
+            status = Z_OK;
+        }
+    }
+    bool ok = status == Z_OK && cbData != 0 && WriteMember(member, legacy, path, data, (DWORD)cbData, written);
+    if (alone) GlobalFree(alone);
+    return ok;
+}
+
 // Every member whose name cannot be written, whose bytes do not expand or do
 // not match their digest, or that cannot be written gets its own message; the
 // walk goes on.  A damaged record ends the walk, and the members after it
 // count as failed without a message (the caller reports the whole).
-bool ExtractArchive(const BYTE* archive, DWORD cbArchive, BYTE* workArea) {
+// Members up to `cbLargest` bytes (0: the work area's room) come back.  The
+// digest of the phrase list as written goes to `rewrittenList` (when not
+// null) if those were not the member's own bytes (it was given its trailer).
+static bool ExtractMembers(const BYTE* archive, DWORD cbArchive, BYTE* workArea, DWORD cbLargest,
+                           char* rewrittenList) {
     MemberIterator it;
     if (!VozBegin(&it, archive, cbArchive, kMarkerExact)) return false;
     if (it.count == 0) return true;
@@ -193,7 +267,7 @@ bool ExtractArchive(const BYTE* archive, DWORD cbArchive, BYTE* workArea) {
     while (VozNext(&it, &member)) {
         // The walker guarantees the name ends inside its field.
         snprintf((char*)workArea, kNameArea, "%s", member.name);
-        if (ExtractMember(&member, it.legacy, workArea, cbExpand))
+        if (ExtractMember(&member, it.legacy, workArea, cbExpand, cbLargest, rewrittenList))
             passed++;
         else
             ReportMemberFailure((LPCSTR)workArea);
@@ -201,7 +275,14 @@ bool ExtractArchive(const BYTE* archive, DWORD cbArchive, BYTE* workArea) {
     return passed == it.count;
 }
 
-int VerifyArchive(const BYTE* archive, DWORD cbArchive, char* failures, size_t cbFailures, LPCSTR exclusions) {
+bool ExtractArchive(const BYTE* archive, DWORD cbArchive, BYTE* workArea) {
+    return ExtractMembers(archive, cbArchive, workArea, 0, NULL);
+}
+
+// VerifyArchive; a phrase list whose file has the digest `rewrittenList`
+// (what the unpack wrote in place of its own bytes) passes as well.
+static int VerifyMembers(const BYTE* archive, DWORD cbArchive, char* failures, size_t cbFailures, LPCSTR exclusions,
+                         const char* rewrittenList) {
     if (!failures || cbFailures == 0) return 0;
     failures[0] = 0;
     MemberIterator it;
@@ -221,7 +302,10 @@ int VerifyArchive(const BYTE* archive, DWORD cbArchive, char* failures, size_t c
             if (it.legacy)
                 ok = cbFile >= member.cbCompressed;
             else
-                ok = DigestMatches(digest, member.digest) || (exclusions && ContainsWord(exclusions, member.name));
+                ok = DigestMatches(digest, member.digest) ||
+                     (rewrittenList && strcmp(member.name, PHRASE_LIST_NAME) == 0 &&
+                      DigestMatches(digest, rewrittenList)) ||
+                     (exclusions && ContainsWord(exclusions, member.name));
         }
         if (ok) {
             passed++;
@@ -233,6 +317,10 @@ int VerifyArchive(const BYTE* archive, DWORD cbArchive, char* failures, size_t c
     }
     if ((DWORD)passed < it.count) AppendWhole(failures, cbFailures, MSG_VERIFY_INCOMPLETE);
     return passed;
+}
+
+int VerifyArchive(const BYTE* archive, DWORD cbArchive, char* failures, size_t cbFailures, LPCSTR exclusions) {
+    return VerifyMembers(archive, cbArchive, failures, cbFailures, exclusions, NULL);
 }
 
 void ExtractArchiveFile(LPCSTR path) {
@@ -269,39 +357,39 @@ static void FormatRestoredText(WCHAR* out, size_t cchOut, int count) {
     out[k] = 0;
 }
 
-// Reads the backup archive whole (it is as long as the user's data made it)
-// into a block of its own, unpacks it over the fresh installation and says
-// how that went.  No archive, or one too short to hold a member: silence.
+// Reads the backup archive this run wrote (in the previous installation
+// directory) whole into a block of its own, unpacks it over the fresh
+// installation and says how that went.  In another installation directory
+// it also leaves a copy there; an older archive already there is never what
+// is restored.  No archive, or one too short to hold a member: silence.
 void RestoreUserData(void) {
     char source[MAX_PATH];
     char target[MAX_PATH];
     if (!g_ctx.workBuffer) return;
-    if (!FormatPath(target, sizeof(target), FMT_IN_DIR, g_ctx.installDir, BACKUP_ARCHIVE_NAME)) return;
-    // Without a previous directory the source would be a bare name in the current directory.
-    if (g_ctx.previousDir[0] && strcmp(g_ctx.installDir, g_ctx.previousDir) != 0 &&
-        FormatPath(source, sizeof(source), FMT_IN_DIR, g_ctx.previousDir, BACKUP_ARCHIVE_NAME))
-        CopyFileA(source, target, FALSE);
+    // Without a previous directory no backup was made, and the name would
+    // resolve in the current directory.
+    if (!g_ctx.previousDir[0]) return;
+    if (!FormatPath(source, sizeof(source), FMT_IN_DIR, g_ctx.previousDir, BACKUP_ARCHIVE_NAME) ||
+        !FormatPath(target, sizeof(target), FMT_IN_DIR, g_ctx.installDir, BACKUP_ARCHIVE_NAME))
+        return;
 
-    HFILE file = _lopen(target, OF_READ);
-    if (file == HFILE_ERROR) return;
-    LONG size = _llseek(file, 0, FILE_END);
-    if (size < 0 || _llseek(file, 0, FILE_BEGIN) != 0) {
-        _lclose(file);
-        return;
-    }
-    HGLOBAL block = GlobalAlloc(GPTR, (SIZE_T)size + kRestoreSlack);
+    DWORD got = 0;
+    HGLOBAL block = ReadFileShared(source, kRestoreMaxArchiveBytes, kRestoreSlack, &got);
     if (!block) {
-        _lclose(file);
+        // One that is there but cannot be read leaves the user's data unrestored.
+        DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+            ShowFailureA(MSG_RESTORE_FAILED, PAYLOAD_TITLE_VORN);
         return;
     }
-    UINT got = _lread(file, block, (UINT)size);
-    _lclose(file);
-    if (got == (UINT)HFILE_ERROR || got < kRestoreMinBytes) {
+    if (got < kRestoreMinBytes) {
         GlobalFree(block);
         return;
     }
-
     const BYTE* archive = (const BYTE*)block;
+    if (strcmp(g_ctx.installDir, g_ctx.previousDir) != 0 && !WriteFileWhole(target, archive, got))
+        LogEvent(LOG_RESTORE_NOT_COPIED, source, target, (unsigned long)GetLastError());
+
     // The backup is always written in the current format.  Any other has no
     // digests, and its length check would pass a member that was never
     // written (0 bytes >= compressed length 0).
@@ -310,13 +398,17 @@ void RestoreUserData(void) {
         GlobalFree(block);
         return;
     }
-    bool allWritten = ExtractArchive(archive, got, g_ctx.workBuffer);
+    // Whatever size the backup packed a file at, it comes back.  A phrase
+    // list given its trailer on the way is held to what was written (the
+    // archive keeps the user's own bytes).
+    char rewrittenList[kDigestChars] = {0};
+    bool allWritten = ExtractMembers(archive, got, g_ctx.workBuffer, kVozMaxMemberBytes, rewrittenList);
     char* failures = (char*)g_ctx.workBuffer;
     char* exclusions = (char*)g_ctx.workBuffer + kExclusionsOffset;
     exclusions[0] = 0;
     // Room is kept for the closing sentence.
     size_t cbFailures = kExclusionsOffset - strlen(MSG_BREAK MSG_RESTORE_FAILED);
-    int restored = VerifyArchive(archive, got, failures, cbFailures, exclusions);
+    int restored = VerifyMembers(archive, got, failures, cbFailures, exclusions, rewrittenList);
     // A member that was not written is not restored, even when a file of the
     // same bytes happened to be there: the success message would claim it.
     if (failures[0] || !allWritten) {

@@ -3,6 +3,7 @@
 // loaded, and WOW64 file-system redirection.
 #include "payload/payload.h"
 #include "payload/texts.h"
+#include "payload/voz.h"
 
 // GetProcAddress hands back a generic function pointer; going through
 // void(*)(void) keeps the compiler from warning about the cast.
@@ -210,6 +211,58 @@ bool CopyFileWhole(LPCSTR source, LPCSTR target) {
     DeleteFileA(spare);
     SetLastError(error);
     return false;
+}
+
+HANDLE OpenSharedRead(LPCSTR path) {
+    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+HGLOBAL ReadFileShared(LPCSTR path, DWORD cbLimit, DWORD cbSpare, DWORD* cbRead) {
+    *cbRead = 0;
+    HANDLE file = OpenSharedRead(path);
+    if (file == INVALID_HANDLE_VALUE) return NULL;
+    DWORD high = 0;
+    DWORD cbFile = GetFileSize(file, &high);
+    HGLOBAL block = NULL;
+    DWORD error = ERROR_FILE_TOO_LARGE;
+    if (cbFile != INVALID_FILE_SIZE && high == 0 && cbFile <= cbLimit && cbSpare <= 0xFFFFFFFFu - cbFile) {
+        block = GlobalAlloc(GPTR, (SIZE_T)cbFile + cbSpare);
+        error = block ? 0 : ERROR_NOT_ENOUGH_MEMORY;
+    }
+    // The holder may be writing: what was there when the length was taken,
+    // or less if the file shrank meanwhile.
+    DWORD done = 0;
+    while (block && done < cbFile) {
+        DWORD got = 0;
+        if (!ReadFile(file, (BYTE*)block + done, cbFile - done, &got, NULL)) {
+            error = GetLastError();
+            GlobalFree(block);
+            block = NULL;
+        } else if (got == 0) {
+            break;
+        } else {
+            done += got;
+        }
+    }
+    CloseHandle(file);
+    if (!block) {
+        SetLastError(error);
+        return NULL;
+    }
+    *cbRead = done;
+    return block;
+}
+
+bool CopyFileShared(LPCSTR source, LPCSTR target) {
+    DWORD cb = 0;
+    HGLOBAL block = ReadFileShared(source, kVozMaxMemberBytes, 0, &cb);
+    if (!block) return false;
+    bool whole = WriteFileWhole(target, block, cb);
+    DWORD error = GetLastError();
+    GlobalFree(block);
+    SetLastError(error);
+    return whole;
 }
 
 // Saved redirection states, innermost last.  The value Windows hands back is

@@ -38,6 +38,18 @@ int RenameAsideTo(LPCSTR path, char* aside, size_t cbAside);
 bool WriteFileWhole(LPCSTR target, const void* bytes, DWORD cbBytes, bool flush = false);
 // The same with the bytes of the file `source` (CopyFileA to the spare).
 bool CopyFileWhole(LPCSTR source, LPCSTR target);
+// Other programs (the running input method) may hold the user's files open
+// for writing, and CopyFileA on Windows opens its source without write
+// sharing: such files are read through this open, which lets others go on
+// reading and writing.  INVALID_HANDLE_VALUE when it cannot be opened.
+HANDLE OpenSharedRead(LPCSTR path);
+// The whole file read that way into a new zero-filled block with `cbSpare`
+// bytes behind its `*cbRead` bytes; null (GetLastError tells why) when it
+// cannot be opened or read, or is longer than `cbLimit`.
+HGLOBAL ReadFileShared(LPCSTR path, DWORD cbLimit, DWORD cbSpare, DWORD* cbRead);
+// Copies a file read that way with WriteFileWhole; files over
+// kVozMaxMemberBytes are refused.
+bool CopyFileShared(LPCSTR source, LPCSTR target);
 // The spare name of `target`; false (and "") when it does not fit.
 bool SpareName(LPCSTR target, char* spare, size_t cbSpare);
 // Moves a finished spare over `target`; a loaded target is renamed aside

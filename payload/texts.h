@@ -22,6 +22,9 @@
 // Restore of the user's data; the count goes between the two halves of
 // "成功恢复了%d个原有数据文件！" (wide texts have no printf here).
 #define MSG_RESTORE_FAILED "原有数据文件没有成功复制，原有数据不能使用！\r\n"
+// The administrator's log: the backup archive could not be copied into
+// another installation directory (the restore reads it where it is).
+#define LOG_RESTORE_NOT_COPIED "restore: %s could not be copied to %s (error %lu); restored from where it is"
 #define MSG_RESTORED_HEAD_W WSZ("成功恢复了")
 #define MSG_RESTORED_TAIL_W WSZ("个原有数据文件！")
 

@@ -18,8 +18,6 @@ namespace {
 // The block of 2 x L + 8192 bytes holds the source and behind it L + 8192
 // bytes for the compressed form, more than zlib's compressBound(L) asks.
 const DWORD kMinCompressRoom = 8192;
-// Keeps 2 x L + 8192 and the archive's 32-bit lengths inside their types.
-const DWORD kMaxSourceBytes = 0x7FFF0000u / 2;
 
 // One archive file opened for the append, and what its walk found.
 struct ArchiveFile {
@@ -136,25 +134,29 @@ void ReleaseMember(NewMember* m) {
 // need (compressBound), so incompressible files of any size go in.
 bool PrepareMember(LPCSTR sourcePath, NewMember* m) {
     memset(m, 0, sizeof(*m));
-    // Compatibility sharing: a running input method may hold its own files
-    // open for writing, and the backup must still read them.
-    HFILE source = _lopen(sourcePath, OF_READ);
-    if (source == HFILE_ERROR) return false;
-    LONG cbSource = _llseek(source, 0, FILE_END);
-    if (cbSource < 0 || (DWORD)cbSource > kMaxSourceBytes || _llseek(source, 0, FILE_BEGIN) != 0) {
-        _lclose(source);
+    // A running input method may hold its own files open for writing.
+    HANDLE source = OpenSharedRead(sourcePath);
+    if (source == INVALID_HANDLE_VALUE) return false;
+    DWORD high = 0;
+    DWORD cbSource = GetFileSize(source, &high);
+    if (cbSource == INVALID_FILE_SIZE || high != 0 || cbSource > (DWORD)kVozMaxMemberBytes) {
+        CloseHandle(source);
         return false;
     }
-    m->cbSource = (DWORD)cbSource;
+    m->cbSource = cbSource;
     m->block = GlobalAlloc(GPTR, (SIZE_T)m->cbSource * 2 + kMinCompressRoom);
     m->bytes = (BYTE*)m->block;
-    if (!m->bytes) {
-        _lclose(source);
-        return false;
+    // It may shrink while the holder writes: what is there is packed.
+    DWORD cbRead = 0;
+    bool read = m->bytes != NULL;
+    while (read && cbRead < m->cbSource) {
+        DWORD got = 0;
+        read = ReadFile(source, m->bytes + cbRead, m->cbSource - cbRead, &got, NULL) != FALSE;
+        if (read && got == 0) break;
+        cbRead += got;
     }
-    UINT cbRead = m->cbSource ? _lread(source, m->bytes, m->cbSource) : 0;
-    _lclose(source);
-    if (cbRead == (UINT)HFILE_ERROR || cbRead > m->cbSource) return false;
+    CloseHandle(source);
+    if (!read) return false;
     m->cbRead = cbRead;
 
     // Without advapi32's MD5 the digest is empty; a member with an empty

@@ -19,12 +19,15 @@ using sim::Machine;
 namespace {
 
 struct OpenFile {
+    Machine* machine = nullptr;  // whose file system the handle belongs to
     std::string key;
     size_t pos = 0;
     bool read = false, write = false;
     bool append = false;  // FILE_APPEND_DATA: every write goes to the end
     bool dir = false;
     bool used = false;
+    DWORD rights = 0;  // what it may do, as FILE_SHARE_* bits (read, write, delete)
+    DWORD share = 0;   // what it lets others do
 };
 std::vector<OpenFile> g_open;  // index + 1 is the HFILE; HANDLE is index + 0x1000
 
@@ -36,23 +39,23 @@ struct FindState {
 };
 std::vector<FindState> g_finds;
 
-int NewHandle(const std::string& key, bool read, bool write, bool dir) {
-    for (size_t i = 0; i < g_open.size(); i++)
-        if (!g_open[i].used) {
-            g_open[i] = OpenFile();
-            g_open[i].key = key;
-            g_open[i].read = read;
-            g_open[i].write = write;
-            g_open[i].dir = dir;
-            g_open[i].used = true;
-            return (int)i + 1;
-        }
+// Default sharing: what _lcreat and compatibility-mode _lopen ask for.
+int NewHandle(const std::string& key, bool read, bool write, bool dir,
+              DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE) {
     OpenFile f;
+    f.machine = &Current();
     f.key = key;
     f.read = read;
     f.write = write;
     f.dir = dir;
     f.used = true;
+    f.rights = dir ? 0 : (read ? FILE_SHARE_READ : 0) | (write ? FILE_SHARE_WRITE : 0);
+    f.share = share;
+    for (size_t i = 0; i < g_open.size(); i++)
+        if (!g_open[i].used) {
+            g_open[i] = f;
+            return (int)i + 1;
+        }
     g_open.push_back(f);
     return (int)g_open.size();
 }
@@ -143,7 +146,58 @@ FileEntry& CreateEntry(const std::string& key, const std::string& display) {
     return e;
 }
 
+const DWORD kDeleteAccess = 0x00010000;  // DELETE
+const DWORD kReadData = 0x0001, kWriteData = 0x0002;  // FILE_READ_DATA, FILE_WRITE_DATA
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// What an access mask lets a handle do, as the FILE_SHARE_* bits that must
+// allow it.
+DWORD Rights(DWORD access) {
+    DWORD rights = 0;
+    if (access & (GENERIC_READ | GENERIC_ALL | kReadData)) rights |= FILE_SHARE_READ;
+    if (access & (GENERIC_WRITE | GENERIC_ALL | kWriteData | FILE_APPEND_DATA)) rights |= FILE_SHARE_WRITE;
+    if (access & (GENERIC_ALL | kDeleteAccess)) rights |= FILE_SHARE_DELETE;
+    return rights;
+}
+
+// Windows' sharing rule among the handles open on one file, in any process:
+// an open fails with ERROR_SHARING_VIOLATION when its share mode refuses
+// what an open handle may do, or an open handle's share mode refuses what
+// it asks.  Opens that read, write and delete nothing (attributes only) take
+// no part.  Renames and deletes ask for delete access.
+bool ShareAllows(const std::string& key, DWORD rights, DWORD share) {
+    if (!rights) return true;
+    Machine& m = Current();
+    auto clash = [&](DWORD heldRights, DWORD heldShare) {
+        return heldRights != 0 && ((rights & ~heldShare) != 0 || (heldRights & ~share) != 0);
+    };
+    for (const OpenFile& f : g_open)
+        if (f.used && f.machine == &m && f.key == key && clash(f.rights, f.share))
+            return Fail(ERROR_SHARING_VIOLATION), false;
+    for (const auto& kv : m.otherOpens)
+        if (kv.second.key == key && clash(Rights(kv.second.access), kv.second.share))
+            return Fail(ERROR_SHARING_VIOLATION), false;
+    return true;
+}
+
 }  // namespace
+
+int Machine::OpenAsOtherProgram(const std::string& path, DWORD access, DWORD share) {
+    Machine* was = &Current();
+    sim::Use(this);
+    int id = 0;
+    std::string key = Target(path.c_str());
+    FileEntry* e = key.empty() ? nullptr : Find(key);
+    if (!key.empty() && !e) Fail(ERROR_FILE_NOT_FOUND);
+    if (e && !e->dir && OpenForRead(e) && ShareAllows(key, Rights(access), share)) {
+        id = ++otherOpenIds;
+        otherOpens[id] = sim::OtherOpen{key, access, share};
+    }
+    sim::Use(was);
+    return id;
+}
+
+void Machine::CloseOtherOpen(int id) { otherOpens.erase(id); }
 
 DWORD GetLastError(void) { return Current().lastError; }
 void SetLastError(DWORD code) { Current().lastError = code; }
@@ -160,8 +214,18 @@ HFILE _lopen(LPCSTR path, int mode) {
     int access = mode & 3;
     bool write = access == OF_WRITE || access == OF_READWRITE;
     if (write && !CanReplace(e, key)) return HFILE_ERROR;
+    // Compatibility mode shares reading and writing, as Wine and ReactOS map it.
+    DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    switch (mode & 0x70) {
+        case OF_SHARE_EXCLUSIVE: share = 0; break;
+        case OF_SHARE_DENY_WRITE: share = FILE_SHARE_READ; break;
+        case OF_SHARE_DENY_READ: share = FILE_SHARE_WRITE; break;
+        default: break;
+    }
+    bool read = access != OF_WRITE;
+    if (!ShareAllows(key, (read ? FILE_SHARE_READ : 0) | (write ? FILE_SHARE_WRITE : 0), share)) return HFILE_ERROR;
     m.lastError = 0;
-    return NewHandle(key, access != OF_WRITE, write, false);
+    return NewHandle(key, read, write, false, share);
 }
 
 HFILE _lcreat(LPCSTR path, int attributes) {
@@ -173,6 +237,7 @@ HFILE _lcreat(LPCSTR path, int attributes) {
     FileEntry* e = Find(key);
     if (e) {
         if (!CanReplace(e, key)) return HFILE_ERROR;
+        if (!ShareAllows(key, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE)) return HFILE_ERROR;
         e->data.clear();
     } else {
         if (WritesDenied(ParentKey(key))) return Fail(ERROR_ACCESS_DENIED), HFILE_ERROR;
@@ -243,7 +308,6 @@ HFILE _lclose(HFILE file) {
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD flags,
                    HANDLE) {
-    (void)share;
     Machine& m = Current();
     std::string display;
     std::string key = Target(name, &display);
@@ -264,17 +328,20 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
         if (WritesDenied(ParentKey(key))) return Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
         e = &CreateEntry(key, display);
         m.lastError = 0;
-        int h = NewHandle(key, (access & GENERIC_READ) != 0, wantWrite, false);
+        int h = NewHandle(key, (access & GENERIC_READ) != 0, wantWrite, false, share);
         g_open[h - 1].append = append;
+        g_open[h - 1].rights = Rights(access);
         return ToHandle(h);
     }
     if (disposition == CREATE_NEW) return Fail(ERROR_FILE_EXISTS), INVALID_HANDLE_VALUE;
     if (!OpenForRead(e)) return INVALID_HANDLE_VALUE;
     if (wantWrite && !CanReplace(e, key)) return INVALID_HANDLE_VALUE;
+    if (!ShareAllows(key, Rights(access), share)) return INVALID_HANDLE_VALUE;
     if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) e->data.clear();
     m.lastError = (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) ? ERROR_ALREADY_EXISTS : 0;
-    int h = NewHandle(key, (access & (GENERIC_READ | GENERIC_ALL)) != 0, wantWrite, false);
+    int h = NewHandle(key, (access & (GENERIC_READ | GENERIC_ALL)) != 0, wantWrite, false, share);
     g_open[h - 1].append = append;
+    g_open[h - 1].rights = Rights(access);
     return ToHandle(h);
 }
 
@@ -331,6 +398,10 @@ BOOL CopyFileA(LPCSTR existing, LPCSTR target, BOOL failIfExists) {
     if (src->dir) return Fail(ERROR_ACCESS_DENIED), FALSE;
     if (!OpenForRead(src)) return FALSE;
     if (src->unreadable) return Fail(ERROR_ACCESS_DENIED), FALSE;
+    // Windows opens the source sharing reading and deleting, not writing: a
+    // file another program keeps open for writing is not copied.  (Wine
+    // shares all three.)
+    if (!ShareAllows(srcKey, FILE_SHARE_READ, FILE_SHARE_READ | FILE_SHARE_DELETE)) return FALSE;
     std::string display;
     std::string dstKey = Target(target, &display);
     if (dstKey.empty()) return FALSE;
@@ -340,6 +411,7 @@ BOOL CopyFileA(LPCSTR existing, LPCSTR target, BOOL failIfExists) {
     if (dst) {
         if (failIfExists) return Fail(ERROR_FILE_EXISTS), FALSE;
         if (!CanReplace(dst, dstKey)) return FALSE;
+        if (!ShareAllows(dstKey, FILE_SHARE_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE)) return FALSE;
     } else if (WritesDenied(ParentKey(dstKey))) {
         return Fail(ERROR_ACCESS_DENIED), FALSE;
     }
@@ -367,11 +439,13 @@ BOOL MoveEntry(const char* call, LPCSTR existing, LPCSTR target, bool replace) {
     if (dstKey.empty()) return FALSE;
     if (m.Fault(call)) return Fail(ERROR_ACCESS_DENIED), FALSE;
     if (src->locked) return Fail(ERROR_SHARING_VIOLATION), FALSE;
+    if (!ShareAllows(srcKey, FILE_SHARE_DELETE, kShareAll)) return FALSE;
     if (FileEntry* dst = Find(dstKey)) {
         if (!replace || dstKey == srcKey) return Fail(ERROR_ALREADY_EXISTS), FALSE;
         if (src->dir || dst->dir || dst->loaded || dst->noAccess || (dst->attributes & FILE_ATTRIBUTE_READONLY))
             return Fail(ERROR_ACCESS_DENIED), FALSE;
         if (dst->locked) return Fail(ERROR_SHARING_VIOLATION), FALSE;
+        if (!ShareAllows(dstKey, FILE_SHARE_DELETE, kShareAll)) return FALSE;
         if (WritesDenied(dstKey)) return Fail(ERROR_ACCESS_DENIED), FALSE;
     }
     if (WritesDenied(srcKey) || WritesDenied(ParentKey(dstKey))) return Fail(ERROR_ACCESS_DENIED), FALSE;
@@ -421,6 +495,7 @@ BOOL DeleteFileA(LPCSTR path) {
     if (e->locked) return Fail(ERROR_SHARING_VIOLATION), FALSE;
     if (e->loaded || (e->attributes & FILE_ATTRIBUTE_READONLY) || e->noAccess || WritesDenied(key))
         return Fail(ERROR_ACCESS_DENIED), FALSE;
+    if (!ShareAllows(key, FILE_SHARE_DELETE, kShareAll)) return FALSE;
     m.files.erase(key);
     m.lastError = 0;
     return TRUE;

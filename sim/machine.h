@@ -37,6 +37,13 @@ struct FileEntry {
     bool denyWrites = false;  // directory: no file in or below it may be created, changed or removed
 };
 
+// A file another program holds open: CreateFileA's access and share mode.
+struct OtherOpen {
+    std::string key;  // folded full path
+    DWORD access = 0;
+    DWORD share = 0;
+};
+
 struct MessageBoxCall {
     bool wide = false;
     std::string text;  // GBK bytes for the A call
@@ -145,6 +152,13 @@ class Machine {
     const FileEntry* Entry(const std::string& path) const;
     std::vector<std::string> List(const std::string& dir) const;  // bare names, sorted
     void Remove(const std::string& path);
+    // Opens an existing file as another program's CreateFileA would, under
+    // the sharing rules the product's own opens meet; an id for
+    // CloseOtherOpen, or 0 with the error in `lastError` when refused.
+    int OpenAsOtherProgram(const std::string& path, DWORD access, DWORD share);
+    void CloseOtherOpen(int id);
+    std::map<int, OtherOpen> otherOpens;
+    int otherOpenIds = 0;
 
     // ---- registry --------------------------------------------------------
     RegKey* Key(HKEY root, const std::string& path, bool create = false);

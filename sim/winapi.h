@@ -79,6 +79,7 @@ typedef PVOID PSID;
 #define ERROR_NO_MORE_FILES 18L
 #define ERROR_WRITE_PROTECT 19L
 #define ERROR_SHARING_VIOLATION 32L
+#define ERROR_FILE_TOO_LARGE 223L
 #define ERROR_HANDLE_EOF 38L
 #define ERROR_FILE_EXISTS 80L
 #define ERROR_INVALID_PARAMETER 87L
@@ -168,6 +169,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
                    DWORD flags, HANDLE templ);
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, void* overlapped);
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, void* overlapped);
+#define INVALID_FILE_SIZE 0xFFFFFFFFu
 DWORD GetFileSize(HANDLE file, LPDWORD high);
 BOOL FlushFileBuffers(HANDLE file);
 BOOL CloseHandle(HANDLE h);

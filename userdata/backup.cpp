@@ -3,14 +3,17 @@
 // them, and the question whether they come back.
 //
 // No user data may be lost by the backup.  The new archive is written under
-// a spare name and replaces the earlier one only when every listed file that
-// exists went in; a failed or interrupted backup leaves the earlier archive
-// as it was, and the new one under the spare name.  Every file that exists
-// is packed, even after a required one failed, so that support can always
-// restore the user's files with `voz`.
+// a spare name and replaces the earlier one once every required file went
+// in; a listed file that is there but cannot be read (held without sharing,
+// say) is left out and named in the log.  When a required file that is there
+// could not be packed, or the backup is interrupted, the earlier archive
+// stays as it was and the new one waits under the spare name.  Every file that exists is packed, even
+// after a required one failed, so that support can always restore the
+// user's files with `voz`.
 #include "payload/payload.h"
 #include "payload/texts.h"
 #include "setup/context.h"
+#include "setup/log.h"
 #include "userdata/texts.h"
 #include "userdata/userdata.h"
 
@@ -63,7 +66,7 @@ bool BackupUserData(void) {
     if (DeleteIfPresent(spare) == -1) return false;
 
     bool allRequired = true;
-    bool complete = true;
+    bool complete = true;  // every listed file that is there went in
     for (size_t i = 0; i < sizeof(kUserDataFiles) / sizeof(kUserDataFiles[0]); i++) {
         const UserDataFile& row = kUserDataFiles[i];
         char source[MAX_PATH];
@@ -74,27 +77,42 @@ bool BackupUserData(void) {
             if (!BakName(row.name, bak, sizeof(bak)) ||
                 !FormatPath(bakPath, sizeof(bakPath), FMT_INSTALL_FILE, g_ctx.previousDir, bak))
                 return false;
-            // A failed copy leaves the older ".bak", which is packed instead;
-            // the user's current ".voh" is then not in the archive.
-            if (!CopyFileA(source, bakPath, FALSE) && IsFile(source)) complete = false;
+            // The running input method may hold the ".voh" open for writing:
+            // it is read with sharing, and the ".bak" replaced whole.  A
+            // failed copy leaves the older ".bak", which is packed instead.
+            if (!CopyFileShared(source, bakPath)) {
+                DWORD error = GetLastError();
+                if (IsFile(source)) {
+                    complete = false;
+                    LogEvent(LOG_BACKUP_NOT_COPIED, source, bakPath, (unsigned long)error);
+                }
+            }
             CopyText(source, sizeof(source), bakPath);
         }
         if (AddFileToArchive(spare, source)) continue;
+        DWORD error = GetLastError();
         if (row.required) allRequired = false;
-        // A file that is there but could not be packed makes the new archive
-        // incomplete; one that is not there has nothing to lose.
-        if (IsFile(source)) complete = false;
+        // One that is not there has nothing to lose; one that is there stays
+        // where it is.
+        if (IsFile(source)) {
+            complete = false;
+            LogEvent(LOG_BACKUP_NOT_PACKED, source, (unsigned long)error);
+        }
     }
 
     if (!IsFile(spare)) return false;  // nothing of the earlier installation was found
-    // An incomplete archive must not replace a complete earlier one; it stays
-    // under the spare name for support, and nothing is offered for restoring
-    // (the earlier archive holds older data than the user's files).
-    if (!complete && IsFile(archive)) return false;
+    // Without every required file nothing is offered for restoring; when a
+    // file that is there could not be packed either, an earlier archive stays
+    // (it may hold the only other copy) and the new one waits under the spare
+    // name for support.
+    if (!allRequired && !complete && IsFile(archive)) {
+        LogEvent(LOG_BACKUP_EARLIER_KEPT, archive, spare);
+        return false;
+    }
     // Replaced in one step; the attributes are reset first as for any file
     // that is replaced.  If that fails, both archives stay as they are.
     SetFileAttributesA(archive, FILE_ATTRIBUTE_ARCHIVE);
-    if (!MoveFileExA(spare, archive, MOVEFILE_REPLACE_EXISTING)) return false;
+    if (!MoveFileExA(spare, archive, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return false;
     return allRequired;
 }
 

@@ -29,6 +29,11 @@
 // is complete.
 #define BACKUP_ARCHIVE_SPARE "vornback.new"
 
+// The administrator's log on the backup: files it could not take.
+#define LOG_BACKUP_NOT_COPIED "backup: %s could not be copied to %s (error %lu); the older copy is packed if there is one"
+#define LOG_BACKUP_NOT_PACKED "backup: %s is there but could not be packed (error %lu); left out"
+#define LOG_BACKUP_EARLIER_KEPT "backup: not every required file went in; %s stays as it was, the new archive is %s"
+
 // The keep question after the payload is unpacked.
 #define TITLE_SETUP_W WSZ("智能砚舟安装")
 #define MSG_KEEP_SAME_DIR_W WSZ("检测到安装目录下有智能砚舟以前的词组等数据文件，是否保留？")

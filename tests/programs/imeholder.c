@@ -1,16 +1,36 @@
 /* imeholder: a stand-in for a program that uses the input method, for the
  * Wine GUI scenarios (test code, never shipped).
  *
- *   imeholder64.exe [window|mapping|load <path>]
+ *   imeholder64.exe [window|mapping][;w:FILE|;x:FILE ...]
+ *   imeholder64.exe load <path>
  *
  * "window" (the default): a main window titled "测试文档 - 记事本", an owned
  * pop-up window of the input method's UI class "UITAVK", and the input
  * method's shared memory "vornhutavk".  "mapping": the shared memory only.
- * "load <path>": the shared memory and the DLL <path> loaded, then "loaded"
- * on standard output.  It then waits until its main window is closed or the
- * process is ended. */
+ * Each "w:" file is kept open for reading and writing, sharing both, as the
+ * input method keeps its dictionaries; each "x:" file is kept open with no
+ * sharing at all (exit code 2 when one cannot be opened).  "load <path>": the
+ * shared memory and the DLL <path> loaded, then "loaded" on standard output.
+ * It then waits until its main window is closed or the process is ended. */
 #include <string.h>
 #include <windows.h>
+
+/* Opens the files of the command line (quotes dropped, ";" between the
+ * words); FALSE when one cannot be opened.  Handles stay open until exit. */
+static BOOL HoldFiles(char* words) {
+    char* word = words;
+    while (word) {
+        char* next = strchr(word, ';');
+        if (next) *next++ = 0;
+        if ((word[0] == 'w' || word[0] == 'x') && word[1] == ':') {
+            DWORD share = word[0] == 'w' ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0;
+            HANDLE file = CreateFileA(word + 2, GENERIC_READ | GENERIC_WRITE, share, NULL, OPEN_EXISTING, 0, NULL);
+            if (file == INVALID_HANDLE_VALUE) return FALSE;
+        }
+        word = next;
+    }
+    return TRUE;
+}
 
 static LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_DESTROY) {
@@ -23,11 +43,19 @@ static LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARA
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show) {
     (void)previous;
     (void)show;
+    static char words[4096];
+    size_t n = 0;
     BOOL load = strncmp(commandLine, "load ", 5) == 0;
-    BOOL windows = lstrcmpA(commandLine, "mapping") != 0 && !load;
     DWORD written;
-    if (load && LoadLibraryA(commandLine + 5))
-        WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "loaded\n", 7, &written, NULL);
+    for (const char* c = commandLine; *c && n + 1 < sizeof(words); c++)
+        if (*c != '"') words[n++] = *c;
+    words[n] = 0;
+    BOOL windows = strncmp(words, "mapping", 7) != 0 && !load;
+    if (load) {
+        if (LoadLibraryA(commandLine + 5)) WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "loaded\n", 7, &written, NULL);
+    } else if (!HoldFiles(words)) {
+        return 2;
+    }
     HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, 4096, "vornhutavk");
     WNDCLASSW cls;
     MSG msg;

@@ -5,6 +5,7 @@
 
 #include <zlib.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,14 @@ inline std::string VersionText(const std::string& version) {
         out += (char)(c >> 8);
     }
     return out;
+}
+
+// `n` bytes that do not compress.
+inline std::string Noise(size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::string s(n, '\0');
+    for (char& c : s) c = (char)rng();
+    return s;
 }
 
 // A GBK phrase list of `words` two-character words, each followed by "; ".

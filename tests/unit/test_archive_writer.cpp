@@ -3,8 +3,8 @@
 #include <zlib.h>
 
 #include <map>
-#include <random>
 
+#include "archive_builder.h"
 #include "payload/payload.h"
 #include "payload/voz.h"
 #include "sim_fixture.h"
@@ -56,13 +56,6 @@ std::string Archive(const std::vector<std::string>& members, uint32_t count) {
     return std::string("V0") + Le32(10 + (uint32_t)body.size()) + Le32(count) + body;
 }
 
-std::string Noise(size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (char& c : s) c = (char)rng();
-    return s;
-}
-
 typedef std::map<std::string, std::pair<sim::Bytes, DWORD>> Snapshot;
 
 }  // namespace
@@ -97,7 +90,7 @@ TEST_F(ArchiveWriterTest, NewArchiveHoldsOneCurrentFormatMember) {
 }
 
 TEST_F(ArchiveWriterTest, MembersAreAppendedInOrderAndReadBack) {
-    m.AddFile("C:\\old\\cwb.ov1", Noise(3000, 1) + std::string(20000, 'z'));
+    m.AddFile("C:\\old\\cwb.ov1", testvoz::Noise(3000, 1) + std::string(20000, 'z'));
     ASSERT_TRUE(AddFileToArchive(kArchive, "C:\\old\\vorndwdw.txt"));
     ASSERT_TRUE(AddFileToArchive(kArchive, "C:\\old\\voszsj43.voh"));
     ASSERT_TRUE(AddFileToArchive(kArchive, "C:\\old\\cwb.ov1"));
@@ -178,11 +171,13 @@ TEST_F(ArchiveWriterTest, UnreadableOrMissingSourceLeavesNoArchiveBehind) {
 // Deflate makes noise a little longer: the compressor must be offered more
 // than the source's length, or every incompressible file over 8 KiB fails.
 TEST_F(ArchiveWriterTest, IncompressibleSourceOfAnySizeIsAdded) {
-    m.AddFile("C:\\old\\vornpymb.ov1", Noise(8193, 2));
-    m.AddFile("C:\\old\\cwb.ov1", Noise(300000, 3));
+    m.AddFile("C:\\old\\vornpymb.ov1", testvoz::Noise(8193, 2));
+    m.AddFile("C:\\old\\cwb.ov1", testvoz::Noise(300000, 3));
     ASSERT_TRUE(AddFileToArchive(kArchive, "C:\\old\\vornpymb.ov1"));
     ASSERT_TRUE(AddFileToArchive(kArchive, "C:\\old\\cwb.ov1"));
-    EXPECT_EQ(m.Read(kArchive), Archive({Member("vornpymb.ov1", Noise(8193, 2)), Member("cwb.ov1", Noise(300000, 3))}, 2));
+    EXPECT_EQ(m.Read(kArchive),
+              Archive({Member("vornpymb.ov1", testvoz::Noise(8193, 2)), Member("cwb.ov1", testvoz::Noise(300000, 3))},
+                      2));
     EXPECT_EQ(m.liveAllocations, 0u);
 }
 
@@ -249,7 +244,7 @@ TEST_F(ArchiveWriterTest, BytesAfterTheLastMemberAreOverwritten) {
 // bytes after its last member: the run either adds the member exactly or
 // leaves every file as it was.
 TEST_F(ArchiveWriterTest, FaultSweep) {
-    m.AddFile("C:\\old\\vorncyzk.bak", std::string(30000, 'w') + Noise(2000, 4));
+    m.AddFile("C:\\old\\vorncyzk.bak", std::string(30000, 'w') + testvoz::Noise(2000, 4));
     std::string source = m.Read("C:\\old\\vorncyzk.bak");
     std::string first = Member("voszsj43.voh", m.Read("C:\\old\\voszsj43.voh"));
     for (int existing = 0; existing < 3; existing++) {

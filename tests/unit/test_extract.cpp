@@ -386,15 +386,26 @@ TEST_F(RestoreTest, BackupFromThePreviousDirectoryIsCopiedAndUnpacked) {
     EXPECT_EQ(m.boxes.size(), 2u);
 }
 
-TEST_F(RestoreTest, UntrailedPhraseListMakesTheRestoreFail) {
-    std::string list = testvoz::PhraseList(20);  // no trailer: rewritten on unpack
-    m.AddFile("D:\\old\\vornhu\\vornback.voz", Build({{"vorncyzk.bak", list, ""}, {"vornszsj.voh", "s", ""}}));
+// What this run's backup holds comes back, whatever else lies around: a
+// phrase list without its trailer is written with it and held to what was
+// written (the archive keeps the user's bytes), a dictionary far over the
+// work buffer is expanded on its own, and in another installation directory
+// an older archive that the copy could not replace is not what is restored.
+TEST_F(RestoreTest, ThisRunsBackupComesBackWhole) {
+    std::string list = testvoz::PhraseList(20);
+    std::string big = testvoz::Noise(3 << 20, 5);
+    std::string backup = Build({{"vorncyzk.bak", list, ""}, {"vopyzdym.voh", big, ""}});
+    m.AddFile("D:\\old\\vornhu\\vornback.voz", backup);
+    std::string older = Build({{"vopyzdym.voh", "older", ""}});
+    m.AddFile(At("vornback.voz"), older);
+    m.Entry(At("vornback.voz"))->locked = true;
     RestoreUserData();
-    ASSERT_EQ(m.boxes.size(), 1u);
-    EXPECT_FALSE(m.boxes[0].wide);
-    EXPECT_EQ(m.boxes[0].title, "智能砚舟");
-    EXPECT_EQ(m.boxes[0].text, "vorncyzk.bak....有文件没有成功解压，请重新下载安装！\r\n\r\n\r\n"
-                                   "原有数据文件没有成功复制，原有数据不能使用！\r\n");
+    EXPECT_EQ(m.BoxTexts(), std::vector<std::string>{"成功恢复了2个原有数据文件！"});
+    EXPECT_EQ(m.Read(At("vorncyzk.bak")), testvoz::Trailed(list));
+    EXPECT_TRUE(m.Read(At("vopyzdym.voh")) == big);
+    EXPECT_EQ(m.Read("D:\\old\\vornhu\\vornback.voz"), backup);
+    EXPECT_EQ(m.Read(At("vornback.voz")), older);
+    EXPECT_EQ(m.liveAllocations, 1u);
 }
 
 TEST_F(RestoreTest, NoBackupOrATinyOneIsSilent) {
@@ -469,6 +480,7 @@ TEST_F(RestoreTest, FaultSweep) {
             PrepareSweep(run);
             CopyText(g_ctx.previousDir, sizeof(g_ctx.previousDir), "D:\\old\\");
             run.AddFile("D:\\old\\vornback.voz", backup);
+            run.AddFile(At("vornszsj.voh"), "shipped");
             OpenPayload();
         },
         [](sim::Machine&) { return 0; }, [] { RestoreUserData(); },
@@ -487,6 +499,8 @@ TEST_F(RestoreTest, FaultSweep) {
                 }
             }
             EXPECT_EQ(run.Read("D:\\old\\vornback.voz"), backup);
+            // Written whole or not at all.
+            EXPECT_TRUE(run.Read(At("vornszsj.voh")) == "shipped" || run.Read(At("vornszsj.voh")) == "s");
             EXPECT_EQ(run.liveAllocations, 1u);
             if (last) {
                 ASSERT_EQ(run.boxes.size(), 1u);

@@ -6,6 +6,7 @@ question brings every earlier file back byte for byte; No leaves the shipped
 files and the backup archive.  A third walk loses "vornhu4.ime" after the
 install and before "确 定 退 出": the install report names it."""
 
+import contextlib
 import os
 import time
 import unittest
@@ -51,15 +52,18 @@ def seed(prefix, files):
     prefix.write("C:\\windows\\vornpath.voh", DEFAULT_DIR.encode())
 
 
-def walk(prefix, keep, after_install=None, timeout=240):
+def walk(prefix, keep, after_install=None, timeout=240, display=None, on_install_path=None):
     """Three clicks on "确 定 安 装" (the options page as prefilled), the keep
     question answered `keep`, every other box with its default button, then
     "确 定 退 出" until the setup ends.  `after_install(prefix)` runs once the
     install is done (the registration program has shown its message, and the
     steps after the sequence are over: the restore message has been answered
-    when the data is kept).
+    when the data is kept).  `on_install_path(session, window)` runs on the
+    install-path page, before the last click; on a `display` already running
+    when one is given.
     Returns (RunResult, [(MessageBox, answer)])."""
-    with gui.Display(os.path.join(prefix.path, "vorn-xvfb.log")) as display:
+    own = gui.Display(os.path.join(prefix.path, "vorn-xvfb.log")) if display is None else contextlib.nullcontext(display)
+    with own as display:
         session = gui.Session(prefix, display)
         try:
             session.start(CONFIG["setup"], [], name="upgrade", timeout=timeout + 60)
@@ -69,6 +73,8 @@ def walk(prefix, keep, after_install=None, timeout=240):
             for _ in range(2):
                 session.click(window, *LEFT_BUTTON)
                 page = session.settled_screenshot(window, shot, differs_from=page)
+            if on_install_path:
+                on_install_path(session, window)
             session.click(window, *LEFT_BUTTON)
             deadline = time.monotonic() + timeout
             installed = False

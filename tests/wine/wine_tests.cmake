@@ -115,6 +115,12 @@ if(VORN_XVFB AND VORN_XDOTOOL)
     set_tests_properties(wine.${variant}.gui.held PROPERTIES
       FIXTURES_REQUIRED wine_${variant} LABELS wine-gui TIMEOUT 400 ENVIRONMENT "${VORN_WINE_ENV}")
   endforeach()
+  # A second upgrade while a program holds the input method and keeps the
+  # user's files open: every earlier file comes back, a large dictionary too.
+  add_test(NAME wine.win7-936.gui.upgrade-held
+           COMMAND ${VORN_WINE_RUN} --variant win7-936 test test_upgrade_held.HeldUpgrade)
+  set_tests_properties(wine.win7-936.gui.upgrade-held PROPERTIES
+    FIXTURES_REQUIRED wine_win7-936 LABELS wine-gui TIMEOUT 400 ENVIRONMENT "${VORN_WINE_ENV}")
   add_test(NAME wine.win7-936.gui.close COMMAND ${VORN_WINE_RUN} --variant win7-936 test test_gui.CloseBox)
   set_tests_properties(wine.win7-936.gui.close PROPERTIES
     FIXTURES_REQUIRED wine_win7-936 LABELS wine-gui TIMEOUT 200 ENVIRONMENT "${VORN_WINE_ENV}")
