@@ -194,7 +194,7 @@ static HGLOBAL ExpandAlone(const VozMember* member, DWORD cbLargest, DWORD* cbEx
 // member's own (the phrase list given its trailer), their digest goes to
 // `written` (when not null).
 static bool WriteMember(const VozMember* member, bool legacy, LPCSTR path, BYTE* data, DWORD length,
-                        char* written) {
+                        char* written, bool userData) {
     if (!legacy) {
         char* digest = (char*)data + length + kDigestGap;
         DigestHex(data, length, digest);
@@ -205,8 +205,10 @@ static bool WriteMember(const VozMember* member, bool legacy, LPCSTR path, BYTE*
         length = AddPhraseListTrailer(data, length) + kTrailerBytes;
         if (!trailed && written) DigestHex(data, length, written);
     }
-    // Whole or not at all: an earlier file stays until its new version is complete.
-    if (!WriteFileWhole(path, data, length)) return false;
+    // Whole or not at all: an earlier file stays until its new version is
+    // complete.  The user's own files reach the disk before they replace
+    // anything, power cut or not.
+    if (!WriteFileWhole(path, data, length, userData)) return false;
     LogFileWritten(member->name, path, length);
     return true;
 }
@@ -232,7 +234,10 @@ static bool ExtractMember(const VozMember* member, bool legacy, BYTE* area, DWOR
             status = Z_OK;
         }
     }
-    bool ok = status == Z_OK && cbData != 0 && WriteMember(member, legacy, path, data, (DWORD)cbData, written);
+    // Only the restore lets members grow past the work area: the user's data.
+    bool userData = cbLargest != 0;
+    bool ok =
+        status == Z_OK && cbData != 0 && WriteMember(member, legacy, path, data, (DWORD)cbData, written, userData);
     if (alone) GlobalFree(alone);
     return ok;
 }
@@ -387,7 +392,7 @@ void RestoreUserData(void) {
         return;
     }
     const BYTE* archive = (const BYTE*)block;
-    if (strcmp(g_ctx.installDir, g_ctx.previousDir) != 0 && !WriteFileWhole(target, archive, got))
+    if (strcmp(g_ctx.installDir, g_ctx.previousDir) != 0 && !WriteFileWhole(target, archive, got, true))
         LogEvent(LOG_RESTORE_NOT_COPIED, source, target, (unsigned long)GetLastError());
 
     // The backup is always written in the current format.  Any other has no

@@ -202,6 +202,16 @@ bool WriteFileWhole(LPCSTR target, const void* bytes, DWORD cbBytes, bool flush)
     return false;
 }
 
+bool FlushFileToDisk(LPCSTR path) {
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bool flushed = FlushFileBuffers(file) != FALSE;
+    DWORD error = GetLastError();
+    CloseHandle(file);
+    SetLastError(error);
+    return flushed;
+}
+
 bool CopyFileWhole(LPCSTR source, LPCSTR target) {
     char spare[MAX_PATH];
     if (!SpareName(target, spare, sizeof(spare))) return false;
@@ -258,7 +268,8 @@ bool CopyFileShared(LPCSTR source, LPCSTR target) {
     DWORD cb = 0;
     HGLOBAL block = ReadFileShared(source, kVozMaxMemberBytes, 0, &cb);
     if (!block) return false;
-    bool whole = WriteFileWhole(target, block, cb);
+    // Used for the user's own files: flushed.
+    bool whole = WriteFileWhole(target, block, cb, true);
     DWORD error = GetLastError();
     GlobalFree(block);
     SetLastError(error);

@@ -50,6 +50,9 @@ HGLOBAL ReadFileShared(LPCSTR path, DWORD cbLimit, DWORD cbSpare, DWORD* cbRead)
 // Copies a file read that way with WriteFileWhole; files over
 // kVozMaxMemberBytes are refused.
 bool CopyFileShared(LPCSTR source, LPCSTR target);
+// Makes the bytes of a file written earlier reach the disk; false when they
+// could not.
+bool FlushFileToDisk(LPCSTR path);
 // The spare name of `target`; false (and "") when it does not fit.
 bool SpareName(LPCSTR target, char* spare, size_t cbSpare);
 // Moves a finished spare over `target`; a loaded target is renamed aside

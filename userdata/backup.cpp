@@ -109,8 +109,10 @@ bool BackupUserData(void) {
         LogEvent(LOG_BACKUP_EARLIER_KEPT, archive, spare);
         return false;
     }
-    // Replaced in one step; the attributes are reset first as for any file
-    // that is replaced.  If that fails, both archives stay as they are.
+    // On the disk before it replaces the earlier archive, power cut or not;
+    // replaced in one step, the attributes reset first as for any file that
+    // is replaced.  If either fails, both archives stay as they are.
+    if (!FlushFileToDisk(spare)) return false;
     SetFileAttributesA(archive, FILE_ATTRIBUTE_ARCHIVE);
     if (!MoveFileExA(spare, archive, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return false;
     return allRequired;
