@@ -147,8 +147,8 @@ static void ReportMemberFailure(LPCSTR name) {
 
 // Expands, checks and writes one member; false when it failed.  `area` is
 // the work area (name, then the expanded bytes), `cbExpand` the room for
-// the expanded bytes.
-static bool ExtractMember(const VozMember* member, bool legacy, BYTE* area, DWORD cbExpand) {
+// the expanded bytes.  A member named `keepName` is checked, not written.
+static bool ExtractMember(const VozMember* member, bool legacy, BYTE* area, DWORD cbExpand, LPCSTR keepName) {
     char path[MAX_PATH];
     if (!MemberPath(path, sizeof(path), member->name)) return false;
     BYTE* data = area + kNameArea;
@@ -160,6 +160,7 @@ static bool ExtractMember(const VozMember* member, bool legacy, BYTE* area, DWOR
         DigestHex(data, length, digest);
         if (!DigestMatches(digest, member->digest)) return false;
     }
+    if (keepName && strcmp(member->name, keepName) == 0) return true;
     if (strcmp(member->name, PHRASE_LIST_NAME) == 0) length = AddPhraseListTrailer(data, length) + kTrailerBytes;
     // Whole or not at all: an earlier file stays until its new version is complete.
     if (!WriteFileWhole(path, data, length)) return false;
@@ -167,11 +168,20 @@ static bool ExtractMember(const VozMember* member, bool legacy, BYTE* area, DWOR
     return true;
 }
 
+bool MatchesMember(const BYTE* archive, DWORD cbArchive, LPCSTR name, const char digest[kDigestChars]) {
+    MemberIterator it;
+    if (!archive || !VozBegin(&it, archive, cbArchive, kMarkerExact) || it.legacy) return false;
+    VozMember member;
+    while (VozNext(&it, &member))
+        if (strcmp(member.name, name) == 0) return DigestMatches(digest, member.digest);
+    return false;
+}
+
 // Every member whose name cannot be written, whose bytes do not expand or do
 // not match their digest, or that cannot be written gets its own message; the
 // walk goes on.  A damaged record ends the walk, and the members after it
 // count as failed without a message (the caller reports the whole).
-bool ExtractArchive(const BYTE* archive, DWORD cbArchive, BYTE* workArea) {
+bool ExtractArchive(const BYTE* archive, DWORD cbArchive, BYTE* workArea, LPCSTR keepName) {
     MemberIterator it;
     if (!VozBegin(&it, archive, cbArchive, kMarkerExact)) return false;
     if (it.count == 0) return true;
@@ -193,7 +203,7 @@ bool ExtractArchive(const BYTE* archive, DWORD cbArchive, BYTE* workArea) {
     while (VozNext(&it, &member)) {
         // The walker guarantees the name ends inside its field.
         snprintf((char*)workArea, kNameArea, "%s", member.name);
-        if (ExtractMember(&member, it.legacy, workArea, cbExpand))
+        if (ExtractMember(&member, it.legacy, workArea, cbExpand, keepName))
             passed++;
         else
             ReportMemberFailure((LPCSTR)workArea);

@@ -174,6 +174,7 @@ HFILE _lcreat(LPCSTR path, int attributes) {
     if (e) {
         if (!CanReplace(e, key)) return HFILE_ERROR;
         e->data.clear();
+        e->cut = false;
     } else {
         if (WritesDenied(ParentKey(key))) return Fail(ERROR_ACCESS_DENIED), HFILE_ERROR;
         e = &CreateEntry(key, display);
@@ -206,7 +207,7 @@ UINT _lwrite(HFILE file, LPCSTR buffer, UINT bytes) {
     if (bytes == 0) {
         // Windows' _hwrite: a zero-length write sets the end of the file at
         // the current position (truncates or extends it).
-        if (m.Fault("_lwrite")) return Fail(ERROR_DISK_FULL), (UINT)HFILE_ERROR;
+        if (m.Fault("_lwrite")) return e->cut = true, Fail(ERROR_DISK_FULL), (UINT)HFILE_ERROR;
         e->data.resize(f->pos);
         return 0;
     }
@@ -214,6 +215,7 @@ UINT _lwrite(HFILE file, LPCSTR buffer, UINT bytes) {
     UINT n = bytes;
     if (m.Fault("_lwrite")) {
         n = bytes / 2;  // a full disk: part of the data reaches it
+        e->cut = true;
         Fail(ERROR_DISK_FULL);
     }
     if (f->pos + n > e->data.size()) e->data.resize(f->pos + n);
@@ -271,7 +273,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     if (disposition == CREATE_NEW) return Fail(ERROR_FILE_EXISTS), INVALID_HANDLE_VALUE;
     if (!OpenForRead(e)) return INVALID_HANDLE_VALUE;
     if (wantWrite && !CanReplace(e, key)) return INVALID_HANDLE_VALUE;
-    if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) e->data.clear();
+    if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) e->data.clear(), e->cut = false;
     m.lastError = (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) ? ERROR_ALREADY_EXISTS : 0;
     int h = NewHandle(key, (access & (GENERIC_READ | GENERIC_ALL)) != 0, wantWrite, false);
     g_open[h - 1].append = append;
@@ -301,7 +303,11 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, void
 BOOL FlushFileBuffers(HANDLE file) {
     OpenFile* f = Handle(FromHandle(file));
     if (!f || !f->write) return Fail(ERROR_INVALID_HANDLE), FALSE;
-    if (Current().Fault("FlushFileBuffers")) return Fail(ERROR_DISK_FULL), FALSE;
+    if (Current().Fault("FlushFileBuffers")) {
+        // What the cache held may not have reached the disk.
+        if (FileEntry* e = Find(f->key)) e->cut = true;
+        return Fail(ERROR_DISK_FULL), FALSE;
+    }
     return TRUE;
 }
 
@@ -347,6 +353,7 @@ BOOL CopyFileA(LPCSTR existing, LPCSTR target, BOOL failIfExists) {
     DWORD attributes = src->attributes | FILE_ATTRIBUTE_ARCHIVE;
     FileEntry& out = dst ? *dst : CreateEntry(dstKey, display);
     out.data = data;
+    out.cut = src->cut;
     out.attributes = attributes;
     m.lastError = 0;
     return TRUE;

@@ -35,6 +35,7 @@ struct FileEntry {
     bool unreadable = false;  // opens, but every read fails with ERROR_ACCESS_DENIED
     bool noAccess = false;    // cannot be opened at all: ERROR_ACCESS_DENIED
     bool denyWrites = false;  // directory: no file in or below it may be created, changed or removed
+    bool cut = false;         // a write to it failed or was short; truncating it for a rewrite clears it
 };
 
 struct MessageBoxCall {

@@ -125,6 +125,7 @@ TEST_F(EntryTest, XpX64CountsAs32Bit) {
 }
 
 TEST_F(EntryTest, UpperCaseSilentWordStartsTheSilentInstall) {
+    m.resources.push_back({"VOZ", "TAVKVOZ", 2052, sim::ToBytes(testvoz::Build(testvoz::SampleMembers()))});
     Run("SETVOSRF32");
     EXPECT_EQ(g_ctx.runState, kRunSilent);
     EXPECT_TRUE(m.IsDir("C:\\Program Files\\vornhu"));
