@@ -119,6 +119,39 @@ TEST_F(FileOpsTest, RenameAsideChangesOnlyTheFileName) {
     EXPECT_EQ(m.Read("C:\\dir\\12.ime"), "y");
 }
 
+// A name that already ends in "2" ("vornhu32.ime") is not its own spare, and
+// the spare this run still needs (`keep`) is neither deleted nor taken.
+TEST_F(FileOpsTest, RenameAsideNeverTakesItsOwnNameOrTheKeptSpare) {
+    m.AddFile("C:\\w\\vornhu32.ime", "copy");
+    EXPECT_EQ(RenameAside("C:\\w\\vornhu32.ime"), 0);
+    EXPECT_EQ(m.Read("C:\\w\\vornhu12.ime"), "copy");
+
+    m.AddFile("C:\\w\\vornhu4.ime", "stub");
+    m.AddFile("C:\\w\\vornhu2.ime", "earlier");
+    char aside[MAX_PATH];
+    EXPECT_EQ(RenameAsideTo("C:\\w\\vornhu4.ime", aside, sizeof(aside), "C:\\w\\vornhu2.ime"), 0);
+    EXPECT_STREQ(aside, "C:\\w\\vornh12.ime");
+    EXPECT_EQ(m.Read("C:\\w\\vornhu2.ime"), "earlier");
+    EXPECT_EQ(m.Read("C:\\w\\vornh12.ime"), "stub");
+}
+
+// What the whole-install sweep tells cut files by: a failed or short write
+// marks the file, a truncation for a complete rewrite clears the mark.
+TEST_F(FileOpsTest, SimulationMarksAFileCutByAFailedWrite) {
+    m.AddDir("C:\\w");
+    HFILE f = _lcreat("C:\\w\\f.voh", 0);
+    m.callCount = 0;
+    m.failAt = 1;
+    EXPECT_EQ(_lwrite(f, "abcdef", 6), 3u);
+    EXPECT_TRUE(m.Entry("C:\\w\\f.voh")->cut);
+    _lclose(f);
+    m.failAt = 0;
+    f = _lcreat("C:\\w\\f.voh", 0);
+    EXPECT_EQ(_lwrite(f, "abcdef", 6), 6u);
+    _lclose(f);
+    EXPECT_FALSE(m.Entry("C:\\w\\f.voh")->cut);
+}
+
 TEST_F(FileOpsTest, RedirectionIsTurnedOffAndBackOn) {
     m.Make64Bit();
     ASSERT_TRUE(m.wow64Process);
@@ -185,6 +218,7 @@ TEST_F(FileOpsTest, WriteFileWholeLeavesOldOrNewBytes) {
                 [](sim::Machine&) { return 0; }, [&] { ok = WriteFileWhole(path, fresh.data(), (DWORD)fresh.size()); },
                 [&](sim::Machine& fm, int, bool last) {
                     std::string now = fm.Read(path);
+                    EXPECT_FALSE(fm.Exists(path) && fm.Entry(path)->cut);
                     bool aside = fm.Read("C:\\w\\vornhu2.ime") == "old" || fm.Read("C:\\w\\vornh12.ime") == "old";
                     // Only when every call fails may a loaded file that was moved aside not come back.
                     if (!(onward && variant == 1 && !ok && aside && !fm.Exists(path))) {

@@ -53,9 +53,10 @@ class PlaceTest : public SimTest {
     }
     // Packs the members, opens the payload and takes the machine's version
     // and code page as start-up would.
-    void Start() {
-        m.resources.clear();
-        m.resources.push_back({"VOZ", "TAVKVOZ", 2052, sim::ToBytes(testvoz::Build(members))});
+    void Start() { Start(m); }
+    void Start(sim::Machine& on) {
+        on.resources.clear();
+        on.resources.push_back({"VOZ", "TAVKVOZ", 2052, sim::ToBytes(testvoz::Build(members))});
         g_ctx.oemCodePage = GetOEMCP();
         Is64BitWindows();
         ASSERT_TRUE(OpenPayload());
@@ -143,6 +144,65 @@ TEST_F(PlaceTest, LoadedInputMethodIsMovedAsideWithoutAMessage) {
     EXPECT_EQ(m.Read(Sys("vornhu4.ime")), Patched(Data("vorn640.ime")));
     EXPECT_EQ(m.Read(Wow("vornhu2.ime")), "old32");
     EXPECT_EQ(m.Read(Wow("vornhu4.ime")), Patched(Data("vorn320.ime")));
+}
+
+// The earlier input method waits under its spare name until the full new
+// one is in place: then it goes, unless it is loaded.  When the full one
+// cannot be placed (here its member fails, and an earlier "vornhu64.ime"
+// stays in the installation directory), the earlier one comes back over the
+// stub, which moves aside if registration loaded it.
+TEST_F(PlaceTest, EarlierInputMethodStaysUntilTheFullOneIsPlaced) {
+    m.AddFile(Sys("vornhu4.ime"), "old64");
+    m.Entry(Sys("vornhu4.ime"))->loaded = true;
+    m.AddFile(Wow("vornhu4.ime"), "old32");
+    Start();
+    BothPasses();
+    EXPECT_EQ(m.Read(Sys("vornhu4.ime")), Data("vornhu64.ime"));
+    EXPECT_EQ(m.Read(Sys("vornhu2.ime")), "old64");
+    EXPECT_EQ(m.List("C:\\windows\\syswow64"), std::vector<std::string>{"vornhu4.ime"});
+
+    ClosePayload();
+    sim::Machine failing;
+    sim::Use(&failing);
+    ResetInstallContext();
+    CopyText(g_ctx.installDir, sizeof(g_ctx.installDir), kDir);
+    members[9].digest = std::string(32, 'A');  // vornhu64.ime
+    failing.AddFile(At("vornhu64.ime"), "stale ime64");
+    failing.AddFile(Sys("vornhu4.ime"), "old64");
+    failing.AddFile(Wow("vornhu4.ime"), "old32");
+    Start(failing);
+    PlaceProgramFiles(kPlaceUnpack);
+    EXPECT_EQ(failing.Read(Sys("vornhu2.ime")), "old64");
+    failing.Entry(Sys("vornhu4.ime"))->loaded = true;  // the stub, loaded by the registration
+    PlaceProgramFiles(kPlaceReplace);
+    EXPECT_EQ(failing.Read(Sys("vornhu4.ime")), "old64");
+    EXPECT_EQ(failing.Read(Sys("vornh12.ime")), Patched(Data("vorn640.ime")));
+    EXPECT_EQ(failing.Read(Wow("vornhu4.ime")), Data("vornhu4.ime"));
+    EXPECT_EQ(failing.BoxTexts(), (std::vector<std::string>{"没有成功解压复制vornhu64.ime文件！请重新下载安装。",
+                                                            "文件解压不完整，请到智能砚舟网站www.vornhu.com.cn重新下载安装。",
+                                                            CopyFailed("C:\\windows\\system32\\vornhu4.ime")}));
+    ClosePayload();
+    sim::Use(&m);
+}
+
+// Vista and later: "vorntav6.exe" takes the place of the earlier
+// "vorntavk.exe" in one move; when its member fails, the earlier one stays
+// (the XP variant is never written over it).
+TEST_F(PlaceTest, EarlierCompanionStaysUntilItsVistaVariantArrivesWhole) {
+    m.AddFile(At("vorntavk.exe"), "earlier companion");
+    members[11].digest = std::string(32, 'A');  // vorntav6.exe
+    Start();
+    PlaceProgramFiles(kPlaceUnpack);
+    EXPECT_EQ(m.Read(At("vorntavk.exe")), "earlier companion");
+    EXPECT_EQ(g_ctx.quietFailures, 1);
+
+    ClosePayload();
+    members[11].digest.clear();
+    Start();
+    PlaceProgramFiles(kPlaceUnpack);
+    EXPECT_EQ(m.Read(At("vorntavk.exe")), Data("vorntav6.exe"));
+    EXPECT_FALSE(m.Exists(At("vorntav6.exe")));
+    EXPECT_EQ(g_ctx.quietFailures, 1);
 }
 
 TEST_F(PlaceTest, TargetsThatCannotBeReplacedAreNamed) {
