@@ -238,7 +238,8 @@ static void PlaceIme(LPCSTR sourceName, LPCSTR memberName, LPCSTR dir, int slot)
     bool formed = source[0] && dir[0] && FormatPath(target, sizeof(target), FMT_SYSTEM_IME, dir);
     if (!formed) snprintf(target, sizeof(target), FMT_SYSTEM_IME, dir);
     if (formed && stub) PatchVersionText(source);
-    bool placed = formed && (stub ? PlaceStub(source, target, dir, slot) : PlaceFullIme(source, memberName, target, slot));
+    bool placed = formed && (stub ? PlaceStub(source, target, dir, slot)
+                                  : PlaceFullIme(source, memberName, target, slot));
     // Redirection is back on before the message box, which may load DLLs.
     if (placed)
         LogFilePlaced(sourceName, target, source);

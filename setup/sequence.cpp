@@ -14,7 +14,9 @@ static void CreateOneDirectory(LPCSTR path) {
     if (!CreateDirectoryA(path, NULL) && !DirectoryExists(path)) NoteFailure();
 }
 
+// Nothing was placed: whatever could not go back at once is put back now.
 static void StopForLockedIme(void) {
+    RestoreEarlierImes();
     g_ctx.oldImeInUse = 1;
     g_ctx.sequenceStopped = 1;
     ShowMessageW(MSG_IME_LOCKED_W, TITLE_INSTALL_W, MB_OK);
