@@ -261,6 +261,8 @@ class InstallSweepTest : public SimTest {
         EXPECT_EQ(cut, "") << "file left cut";
         EXPECT_EQ(program, "") << "earlier program directory";
         EXPECT_EQ(dataProblem, "") << "user data";
+        // The rights probe never reaches the record, nor cuts it.
+        EXPECT_EQ(run.Read("C:\\windows\\vornpath.voh"), kDir);
         ExpectReleased(run);
         bool working = ImeProblem(run, false).empty();
         tally->runs++;

@@ -185,26 +185,6 @@ TEST_F(PlaceTest, EarlierInputMethodStaysUntilTheFullOneIsPlaced) {
     sim::Use(&m);
 }
 
-// Vista and later: "vorntav6.exe" takes the place of the earlier
-// "vorntavk.exe" in one move; when its member fails, the earlier one stays
-// (the XP variant is never written over it).
-TEST_F(PlaceTest, EarlierCompanionStaysUntilItsVistaVariantArrivesWhole) {
-    m.AddFile(At("vorntavk.exe"), "earlier companion");
-    members[11].digest = std::string(32, 'A');  // vorntav6.exe
-    Start();
-    PlaceProgramFiles(kPlaceUnpack);
-    EXPECT_EQ(m.Read(At("vorntavk.exe")), "earlier companion");
-    EXPECT_EQ(g_ctx.quietFailures, 1);
-
-    ClosePayload();
-    members[11].digest.clear();
-    Start();
-    PlaceProgramFiles(kPlaceUnpack);
-    EXPECT_EQ(m.Read(At("vorntavk.exe")), Data("vorntav6.exe"));
-    EXPECT_FALSE(m.Exists(At("vorntav6.exe")));
-    EXPECT_EQ(g_ctx.quietFailures, 1);
-}
-
 TEST_F(PlaceTest, TargetsThatCannotBeReplacedAreNamed) {
     m.AddFile(Sys("vornhu4.ime"), "old64");
     m.Entry(Sys("vornhu4.ime"))->loaded = true;
