@@ -226,10 +226,19 @@ static bool PlaceFullIme(LPCSTR source, LPCSTR memberName, LPCSTR target, int sl
     return placed;
 }
 
+// True when an earlier input method is in `target` or waits for it.
+static bool EarlierImeThere(LPCSTR target, int slot) {
+    if (g_ctx.earlierIme[slot].spare[0]) return true;
+    PVOID redirection = RedirectionOff(slot);
+    bool there = GetFileAttributesA(target) != INVALID_FILE_ATTRIBUTES;
+    RestoreFsRedirection(redirection);
+    return there;
+}
+
 // The stub (unpack pass, version text patched first) or the full input
-// method `memberName` (re-place pass) into `dir`\vornhu4.ime.
-static void PlaceIme(LPCSTR sourceName, LPCSTR memberName, LPCSTR dir, int slot) {
-    bool stub = memberName == NULL;
+// method, the payload member `fullName` (re-place pass), into
+// `dir`\vornhu4.ime.
+static void PlaceIme(LPCSTR sourceName, LPCSTR fullName, bool stub, LPCSTR dir, int slot) {
     char source[MAX_PATH];
     char target[MAX_PATH];
     InstallPath(source, sizeof(source), sourceName);
@@ -237,19 +246,23 @@ static void PlaceIme(LPCSTR sourceName, LPCSTR memberName, LPCSTR dir, int slot)
     // input method is then not in place, which is reported like a failed copy.
     bool formed = source[0] && dir[0] && FormatPath(target, sizeof(target), FMT_SYSTEM_IME, dir);
     if (!formed) snprintf(target, sizeof(target), FMT_SYSTEM_IME, dir);
+    // The stub takes an earlier input method's place only when the full one
+    // is there to follow it; otherwise the earlier one stays as it is.
+    if (formed && stub && !IsWholeMember(fullName) && EarlierImeThere(target, slot)) {
+        LogEvent(LOG_EARLIER_KEPT, target);
+        return;
+    }
     if (formed && stub) PatchVersionText(source);
-    bool placed = formed && (stub ? PlaceStub(source, target, dir, slot)
-                                  : PlaceFullIme(source, memberName, target, slot));
+    bool placed =
+        formed && (stub ? PlaceStub(source, target, dir, slot) : PlaceFullIme(source, fullName, target, slot));
+    // Before any message, which the user may answer by ending the setup.
+    if (!stub && placed) ReleaseEarlierIme(slot);
+    if (!stub && !placed) RestoreEarlierIme(slot);
     // Redirection is back on before the message box, which may load DLLs.
     if (placed)
         LogFilePlaced(sourceName, target, source);
     else
         ReportCopyFailure(target);
-    if (stub) return;
-    if (placed)
-        ReleaseEarlierIme(slot);
-    else
-        RestoreEarlierIme(slot);
 }
 
 // The uninstaller into the system directory, a message on failure.
@@ -310,9 +323,9 @@ void PlaceProgramFiles(int pass) {
 
     if (Is64BitWindows()) {
         WowDirectory(g_ctx.wowDir, sizeof(g_ctx.wowDir));
-        PlaceIme(unpack ? stub32 : NAME_IME32, unpack ? NULL : NAME_IME, g_ctx.wowDir, kImeSlotWow);
+        PlaceIme(unpack ? stub32 : NAME_IME32, NAME_IME, unpack, g_ctx.wowDir, kImeSlotWow);
         FetchSystemDirectory();
-        PlaceIme(unpack ? stub64 : NAME_IME64, unpack ? NULL : NAME_IME64, g_ctx.systemDir, kImeSlotSystem);
+        PlaceIme(unpack ? stub64 : NAME_IME64, NAME_IME64, unpack, g_ctx.systemDir, kImeSlotSystem);
         if (!unpack) {
             DeleteStubs();
             return;
@@ -325,7 +338,7 @@ void PlaceProgramFiles(int pass) {
         if (unpack && vista) UseVistaCompanion();
         // The full input method is the member "vornhu4.ime", under its copy's name from Vista on.
         LPCSTR source = unpack ? stub32 : (vista ? NAME_IME32 : NAME_IME);
-        PlaceIme(source, unpack ? NULL : NAME_IME, g_ctx.systemDir, kImeSlotSystem);
+        PlaceIme(source, NAME_IME, unpack, g_ctx.systemDir, kImeSlotSystem);
         if (!unpack) {
             DeleteStubs();
             return;

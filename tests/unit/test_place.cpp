@@ -147,10 +147,11 @@ TEST_F(PlaceTest, LoadedInputMethodIsMovedAsideWithoutAMessage) {
 }
 
 // The earlier input method waits under its spare name until the full new
-// one is in place: then it goes, unless it is loaded.  When the full one
-// cannot be placed (here its member fails, and an earlier "vornhu64.ime"
-// stays in the installation directory), the earlier one comes back over the
-// stub, which moves aside if registration loaded it.
+// one is in place: then it goes, unless it is loaded.  A stub takes its place
+// only when the full one is there to follow (here its member fails first);
+// when that cannot be placed after all (its source changed meanwhile), the
+// earlier one comes back over the stub, which moves aside if the
+// registration loaded it.
 TEST_F(PlaceTest, EarlierInputMethodStaysUntilTheFullOneIsPlaced) {
     m.AddFile(Sys("vornhu4.ime"), "old64");
     m.Entry(Sys("vornhu4.ime"))->loaded = true;
@@ -161,27 +162,29 @@ TEST_F(PlaceTest, EarlierInputMethodStaysUntilTheFullOneIsPlaced) {
     EXPECT_EQ(m.Read(Sys("vornhu2.ime")), "old64");
     EXPECT_EQ(m.List("C:\\windows\\syswow64"), std::vector<std::string>{"vornhu4.ime"});
 
-    ClosePayload();
-    sim::Machine failing;
-    sim::Use(&failing);
-    ResetInstallContext();
-    CopyText(g_ctx.installDir, sizeof(g_ctx.installDir), kDir);
-    members[9].digest = std::string(32, 'A');  // vornhu64.ime
-    failing.AddFile(At("vornhu64.ime"), "stale ime64");
-    failing.AddFile(Sys("vornhu4.ime"), "old64");
-    failing.AddFile(Wow("vornhu4.ime"), "old32");
-    Start(failing);
-    PlaceProgramFiles(kPlaceUnpack);
-    EXPECT_EQ(failing.Read(Sys("vornhu2.ime")), "old64");
-    failing.Entry(Sys("vornhu4.ime"))->loaded = true;  // the stub, loaded by the registration
-    PlaceProgramFiles(kPlaceReplace);
-    EXPECT_EQ(failing.Read(Sys("vornhu4.ime")), "old64");
-    EXPECT_EQ(failing.Read(Sys("vornh12.ime")), Patched(Data("vorn640.ime")));
-    EXPECT_EQ(failing.Read(Wow("vornhu4.ime")), Data("vornhu4.ime"));
-    EXPECT_EQ(failing.BoxTexts(), (std::vector<std::string>{"没有成功解压复制vornhu64.ime文件！请重新下载安装。",
-                                                            "文件解压不完整，请到智能砚舟网站www.vornhu.com.cn重新下载安装。",
-                                                            CopyFailed("C:\\windows\\system32\\vornhu4.ime")}));
-    ClosePayload();
+    for (bool memberFails : {true, false}) {
+        ClosePayload();
+        sim::Machine failing;
+        sim::Use(&failing);
+        ResetInstallContext();
+        CopyText(g_ctx.installDir, sizeof(g_ctx.installDir), kDir);
+        members[9].digest = memberFails ? std::string(32, 'A') : "";  // vornhu64.ime
+        failing.AddFile(At("vornhu64.ime"), "stale ime64");
+        failing.AddFile(Sys("vornhu4.ime"), "old64");
+        Start(failing);
+        PlaceProgramFiles(kPlaceUnpack);
+        EXPECT_EQ(failing.Read(Sys("vornhu4.ime")), memberFails ? "old64" : Patched(Data("vorn640.ime")));
+        if (!memberFails) {
+            failing.Entry(Sys("vornhu4.ime"))->loaded = true;  // the stub, loaded by the registration
+            failing.AddFile(At("vornhu64.ime"), "changed meanwhile");
+        }
+        PlaceProgramFiles(kPlaceReplace);
+        EXPECT_EQ(failing.Read(Sys("vornhu4.ime")), "old64");
+        EXPECT_EQ(failing.Exists(Sys("vornh12.ime")), !memberFails);
+        EXPECT_EQ(failing.Read(Wow("vornhu4.ime")), Data("vornhu4.ime"));
+        EXPECT_EQ(failing.BoxTexts().back(), CopyFailed("C:\\windows\\system32\\vornhu4.ime"));
+        ClosePayload();
+    }
     sim::Use(&m);
 }
 
