@@ -192,14 +192,16 @@ static HGLOBAL ExpandAlone(const VozMember* member, DWORD cbLargest, DWORD* cbEx
 // Checks and writes the `length` expanded bytes of a member (room for the
 // digest's reserve behind them).  When the bytes written are not the
 // member's own (the phrase list given its trailer), their digest goes to
-// `written` (when not null).
+// `written` (when not null).  A member named `keepName` is checked, not
+// written.
 static bool WriteMember(const VozMember* member, bool legacy, LPCSTR path, BYTE* data, DWORD length,
-                        char* written, bool userData) {
+                        char* written, bool userData, LPCSTR keepName) {
     if (!legacy) {
         char* digest = (char*)data + length + kDigestGap;
         DigestHex(data, length, digest);
         if (!DigestMatches(digest, member->digest)) return false;
     }
+    if (keepName && strcmp(member->name, keepName) == 0) return true;
     if (strcmp(member->name, PHRASE_LIST_NAME) == 0) {
         bool trailed = length >= kTrailerBytes && memcmp(data + length - kTrailerBytes, PHRASE_TRAILER_TAG, 4) == 0;
         length = AddPhraseListTrailer(data, length) + kTrailerBytes;
@@ -208,7 +210,7 @@ static bool WriteMember(const VozMember* member, bool legacy, LPCSTR path, BYTE*
     // Whole or not at all: an earlier file stays until its new version is
     // complete.  The user's own files reach the disk before they replace
     // anything, power cut or not.
-    if (!WriteFileWhole(path, data, length, userData)) return false;
+    if (!WriteFileWhole(path, data, length, NULL, userData)) return false;
     LogFileWritten(member->name, path, length);
     return true;
 }
@@ -218,7 +220,7 @@ static bool WriteMember(const VozMember* member, bool legacy, LPCSTR path, BYTE*
 // the expanded bytes; a larger member comes back through a block of its own
 // when `cbLargest` allows it.
 static bool ExtractMember(const VozMember* member, bool legacy, BYTE* area, DWORD cbExpand, DWORD cbLargest,
-                          char* written) {
+                          char* written, LPCSTR keepName) {
     char path[MAX_PATH];
     if (!MemberPath(path, sizeof(path), member->name)) return false;
     BYTE* data = area + kNameArea;
@@ -237,9 +239,19 @@ static bool ExtractMember(const VozMember* member, bool legacy, BYTE* area, DWOR
     // Only the restore lets members grow past the work area: the user's data.
     bool userData = cbLargest != 0;
     bool ok =
-        status == Z_OK && cbData != 0 && WriteMember(member, legacy, path, data, (DWORD)cbData, written, userData);
+        status == Z_OK && cbData != 0 &&
+        WriteMember(member, legacy, path, data, (DWORD)cbData, written, userData, keepName);
     if (alone) GlobalFree(alone);
     return ok;
+}
+
+bool MatchesMember(const BYTE* archive, DWORD cbArchive, LPCSTR name, const char digest[kDigestChars]) {
+    MemberIterator it;
+    if (!archive || !VozBegin(&it, archive, cbArchive, kMarkerExact) || it.legacy) return false;
+    VozMember member;
+    while (VozNext(&it, &member))
+        if (strcmp(member.name, name) == 0) return DigestMatches(digest, member.digest);
+    return false;
 }
 
 // Every member whose name cannot be written, whose bytes do not expand or do
@@ -250,7 +262,7 @@ static bool ExtractMember(const VozMember* member, bool legacy, BYTE* area, DWOR
 // digest of the phrase list as written goes to `rewrittenList` (when not
 // null) if those were not the member's own bytes (it was given its trailer).
 static bool ExtractMembers(const BYTE* archive, DWORD cbArchive, BYTE* workArea, DWORD cbLargest,
-                           char* rewrittenList) {
+                           char* rewrittenList, LPCSTR keepName) {
     MemberIterator it;
     if (!VozBegin(&it, archive, cbArchive, kMarkerExact)) return false;
     if (it.count == 0) return true;
@@ -272,7 +284,7 @@ static bool ExtractMembers(const BYTE* archive, DWORD cbArchive, BYTE* workArea,
     while (VozNext(&it, &member)) {
         // The walker guarantees the name ends inside its field.
         snprintf((char*)workArea, kNameArea, "%s", member.name);
-        if (ExtractMember(&member, it.legacy, workArea, cbExpand, cbLargest, rewrittenList))
+        if (ExtractMember(&member, it.legacy, workArea, cbExpand, cbLargest, rewrittenList, keepName))
             passed++;
         else
             ReportMemberFailure((LPCSTR)workArea);
@@ -280,8 +292,8 @@ static bool ExtractMembers(const BYTE* archive, DWORD cbArchive, BYTE* workArea,
     return passed == it.count;
 }
 
-bool ExtractArchive(const BYTE* archive, DWORD cbArchive, BYTE* workArea) {
-    return ExtractMembers(archive, cbArchive, workArea, 0, NULL);
+bool ExtractArchive(const BYTE* archive, DWORD cbArchive, BYTE* workArea, LPCSTR keepName) {
+    return ExtractMembers(archive, cbArchive, workArea, 0, NULL, keepName);
 }
 
 // VerifyArchive; a phrase list whose file has the digest `rewrittenList`
@@ -392,7 +404,7 @@ void RestoreUserData(void) {
         return;
     }
     const BYTE* archive = (const BYTE*)block;
-    if (strcmp(g_ctx.installDir, g_ctx.previousDir) != 0 && !WriteFileWhole(target, archive, got, true))
+    if (strcmp(g_ctx.installDir, g_ctx.previousDir) != 0 && !WriteFileWhole(target, archive, got, NULL, true))
         LogEvent(LOG_RESTORE_NOT_COPIED, source, target, (unsigned long)GetLastError());
 
     // The backup is always written in the current format.  Any other has no
@@ -407,7 +419,7 @@ void RestoreUserData(void) {
     // list given its trailer on the way is held to what was written (the
     // archive keeps the user's own bytes).
     char rewrittenList[kDigestChars] = {0};
-    bool allWritten = ExtractMembers(archive, got, g_ctx.workBuffer, kVozMaxMemberBytes, rewrittenList);
+    bool allWritten = ExtractMembers(archive, got, g_ctx.workBuffer, kVozMaxMemberBytes, rewrittenList, NULL);
     char* failures = (char*)g_ctx.workBuffer;
     char* exclusions = (char*)g_ctx.workBuffer + kExclusionsOffset;
     exclusions[0] = 0;

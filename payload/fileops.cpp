@@ -119,8 +119,10 @@ int DeleteIfPresent(LPCSTR path) {
 // A loaded input method can be renamed but not deleted: it moves to the name
 // with its last character before the extension made "2" (vornhu2.ime), or,
 // when that name is itself held, with the one before made "1" as well
-// (vornh12.ime).  A later install deletes the spare when it comes here again.
-int RenameAsideTo(LPCSTR path, char* aside, size_t cbAside) {
+// (vornh12.ime).  A later install deletes the spare when it comes here again;
+// `keep`, a spare this run still needs (the earlier input method waiting to
+// come back), is never the name deleted or taken.
+int RenameAsideTo(LPCSTR path, char* aside, size_t cbAside, LPCSTR keep) {
     char spare[200];
     size_t n = path ? strlen(path) : 0;
     if (cbAside) aside[0] = 0;
@@ -132,11 +134,13 @@ int RenameAsideTo(LPCSTR path, char* aside, size_t cbAside) {
         if (path[i] == '\\' || path[i] == '/' || path[i] == ':') name = i + 1;
     if (n - 6 < name) return -1;
     memcpy(spare, path, n + 1);
-    spare[n - 5] = '2';
-    DeleteIfPresent(spare);
-    bool moved = MoveFileA(path, spare) != FALSE;
-    if (!moved) {
-        spare[n - 6] = '1';
+    bool moved = false;
+    for (int attempt = 0; attempt < 2 && !moved; attempt++) {
+        spare[attempt == 0 ? n - 5 : n - 6] = attempt == 0 ? '2' : '1';
+        // A name that already ends that way ("vornhu32.ime") would be its own
+        // spare: deleting that deletes the file.  Both names are formed from
+        // the same path, so the bytes compare.
+        if (strcmp(spare, path) == 0 || (keep && strcmp(spare, keep) == 0)) continue;
         DeleteIfPresent(spare);
         moved = MoveFileA(path, spare) != FALSE;
     }
@@ -145,7 +149,7 @@ int RenameAsideTo(LPCSTR path, char* aside, size_t cbAside) {
     return 0;
 }
 
-int RenameAside(LPCSTR path) { return RenameAsideTo(path, NULL, 0); }
+int RenameAside(LPCSTR path) { return RenameAsideTo(path, NULL, 0, NULL); }
 
 bool SpareName(LPCSTR target, char* spare, size_t cbSpare) {
     int n = snprintf(spare, cbSpare, FMT_SPARE, target);
@@ -160,13 +164,13 @@ bool SpareName(LPCSTR target, char* spare, size_t cbSpare) {
 // loaded refuses to be replaced but can be renamed: it is moved aside first,
 // and back again when the spare still cannot take its place, so the target
 // is never left missing.
-bool SwapIntoPlace(LPCSTR spare, LPCSTR target) {
+bool SwapIntoPlace(LPCSTR spare, LPCSTR target, LPCSTR keep) {
     SetFileAttributesA(target, FILE_ATTRIBUTE_ARCHIVE);
     if (MoveFileExA(spare, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
     DWORD error = GetLastError();
     char aside[200];
     bool present = GetFileAttributesA(target) != INVALID_FILE_ATTRIBUTES;
-    if (present && RenameAsideTo(target, aside, sizeof(aside)) == 0) {
+    if (present && RenameAsideTo(target, aside, sizeof(aside), keep) == 0) {
         if (MoveFileExA(spare, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
         error = GetLastError();
         MoveFileA(aside, target);
@@ -176,9 +180,11 @@ bool SwapIntoPlace(LPCSTR spare, LPCSTR target) {
 }
 
 // Writes and closes the spare (flushed first when asked); false when a byte
-// is missing.
+// is missing.  The spare must be new: a name someone put back after it was
+// deleted (a link to another file, in a directory users may write) is
+// refused, not written through.
 static bool WriteSpare(LPCSTR spare, const void* bytes, DWORD cbBytes, bool flush) {
-    HANDLE file = CreateFileA(spare, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE file = CreateFileA(spare, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
     bool whole = cbBytes == 0 || (WriteFile(file, bytes, cbBytes, &written, NULL) && written == cbBytes);
@@ -189,13 +195,12 @@ static bool WriteSpare(LPCSTR spare, const void* bytes, DWORD cbBytes, bool flus
     return whole;
 }
 
-bool WriteFileWhole(LPCSTR target, const void* bytes, DWORD cbBytes, bool flush) {
+bool WriteFileWhole(LPCSTR target, const void* bytes, DWORD cbBytes, LPCSTR keep, bool flush) {
     char spare[MAX_PATH];
     if (!SpareName(target, spare, sizeof(spare))) return false;
-    // A spare left by an interrupted run (perhaps read-only or hidden now)
-    // would refuse CREATE_ALWAYS.
+    // A spare left by an interrupted run (perhaps read-only or hidden now).
     DeleteIfPresent(spare);
-    if (WriteSpare(spare, bytes, cbBytes, flush) && SwapIntoPlace(spare, target)) return true;
+    if (WriteSpare(spare, bytes, cbBytes, flush) && SwapIntoPlace(spare, target, keep)) return true;
     DWORD error = GetLastError();
     DeleteFileA(spare);
     SetLastError(error);
@@ -216,7 +221,7 @@ bool CopyFileWhole(LPCSTR source, LPCSTR target) {
     char spare[MAX_PATH];
     if (!SpareName(target, spare, sizeof(spare))) return false;
     DeleteIfPresent(spare);
-    if (CopyFileA(source, spare, FALSE) && SwapIntoPlace(spare, target)) return true;
+    if (CopyFileA(source, spare, TRUE) && SwapIntoPlace(spare, target)) return true;
     DWORD error = GetLastError();
     DeleteFileA(spare);
     SetLastError(error);
@@ -269,7 +274,7 @@ bool CopyFileShared(LPCSTR source, LPCSTR target) {
     HGLOBAL block = ReadFileShared(source, kVozMaxMemberBytes, 0, &cb);
     if (!block) return false;
     // Used for the user's own files: flushed.
-    bool whole = WriteFileWhole(target, block, cb, true);
+    bool whole = WriteFileWhole(target, block, cb, NULL, true);
     DWORD error = GetLastError();
     GlobalFree(block);
     SetLastError(error);

@@ -24,18 +24,21 @@ DWORD FileDigest(LPCSTR path, char out[kDigestChars]);
 int DeleteIfPresent(LPCSTR path);
 // Moves a file that cannot be deleted to a spare name; 0 or -1.
 int RenameAside(LPCSTR path);
-// The same, and the name it moved to into `aside` ("" on failure).
-int RenameAsideTo(LPCSTR path, char* aside, size_t cbAside);
+// The same, and the name it moved to into `aside` ("" on failure); the spare
+// name `keep` (may be NULL) is neither deleted nor taken.
+int RenameAsideTo(LPCSTR path, char* aside, size_t cbAside, LPCSTR keep = NULL);
 
 // A file is only ever replaced by a whole new one: the new bytes go to a
 // spare name beside the target ("<target>.new"), which then takes the
 // target's place in one move.  False leaves the target exactly as it was and
-// removes the spare; GetLastError tells why.  `flush` makes the bytes reach
-// the disk before the move, so that even a power cut leaves the old file or
-// the whole new one: for the user's own data, whose only other copy is an
-// archive.  Program files go without it (a flush per file makes an install
-// several times slower, and the next setup rewrites them).
-bool WriteFileWhole(LPCSTR target, const void* bytes, DWORD cbBytes, bool flush = false);
+// removes the spare; GetLastError tells why.  File calls only (it may run
+// with WOW64 redirection off).  `keep` names a spare this run still needs,
+// which a loaded target's rename aside must not take.  `flush` makes the
+// bytes reach the disk before the move, so that even a power cut leaves the
+// old file or the whole new one: for the user's own data, whose only other
+// copy is an archive.  Program files go without it (the next setup rewrites
+// them, and a flush per file costs an install dearly on a busy disk).
+bool WriteFileWhole(LPCSTR target, const void* bytes, DWORD cbBytes, LPCSTR keep = NULL, bool flush = false);
 // The same with the bytes of the file `source` (CopyFileA to the spare).
 bool CopyFileWhole(LPCSTR source, LPCSTR target);
 // Other programs (the running input method) may hold the user's files open
@@ -56,17 +59,23 @@ bool FlushFileToDisk(LPCSTR path);
 // The spare name of `target`; false (and "") when it does not fit.
 bool SpareName(LPCSTR target, char* spare, size_t cbSpare);
 // Moves a finished spare over `target`; a loaded target is renamed aside
-// first and comes back when the move still fails.
-bool SwapIntoPlace(LPCSTR spare, LPCSTR target);
+// first (never to the name `keep`) and comes back when the move still fails.
+bool SwapIntoPlace(LPCSTR spare, LPCSTR target, LPCSTR keep = NULL);
 
 // Unpacks every member into the installation directory; true when all were
 // written.  `cbArchive` bounds every read of the (untrusted) archive bytes;
-// the work area runs from `workArea` to the end of the work buffer.
-bool ExtractArchive(const BYTE* archive, DWORD cbArchive, BYTE* workArea);
+// the work area runs from `workArea` to the end of the work buffer.  The
+// member `keepName` (may be NULL) is checked but not written: the file of
+// that name stays as it is.
+bool ExtractArchive(const BYTE* archive, DWORD cbArchive, BYTE* workArea, LPCSTR keepName = NULL);
 // Compares every member with the installed file; returns the members that
 // passed and appends the failures to `failures` (cut to `cbFailures`).
 int VerifyArchive(const BYTE* archive, DWORD cbArchive, char* failures, size_t cbFailures, LPCSTR exclusions);
 void ExtractArchiveFile(LPCSTR path);
+// True when the current-format archive holds a member `name` whose recorded
+// digest is `digest` (a real one): the bytes it was computed from are that
+// member, whole.
+bool MatchesMember(const BYTE* archive, DWORD cbArchive, LPCSTR name, const char digest[kDigestChars]);
 // Gives the expanded phrase list "vorncyzk.bak" its trailer ("VORN", byte
 // sum, word count) at the returned length m; writes up to m + 12 bytes, and
 // m never exceeds `cbText`.
@@ -82,6 +91,16 @@ void RestoreFsRedirection(PVOID token);
 void PlaceProgramFiles(int pass);
 void CopyIntoPlace(LPCSTR source, LPCSTR target);
 void PatchVersionText(LPCSTR path);
+
+// The earlier input method stays until the new one is whole.  Moves
+// `dir`\vornhu4.ime aside and remembers it in `slot` (kImeSlotWow or
+// kImeSlotSystem); true when nothing is there, it moved or it already waits,
+// false when it is locked.  `flagIfStays`: from now on, a spare of this
+// slot still loaded once the new file is in place sets the
+// old-input-method-in-use flag.
+bool ParkEarlierIme(int slot, LPCSTR dir, bool flagIfStays);
+// Puts every earlier input method still waiting back under its own name.
+void RestoreEarlierImes(void);
 
 // After the install sequence, interactive only: reports payload files that
 // failed verification, then (unless the earlier data is kept) asks for the

@@ -5,8 +5,10 @@
 //
 // The unpack pass (before the layout is registered) places small stubs whose
 // version text is patched to 7.7; the re-place pass puts the full input
-// methods over them.  Files Windows holds loaded are moved aside and the
-// copy is tried again.
+// methods over them.  Every file is written whole beside its target and then
+// takes the target's place in one move; a target Windows holds loaded is
+// moved aside for it.  The machine is never left without the input method
+// it had: the earlier one waits aside until the full new one is in place.
 #include "imereg/imereg.h"
 #include "payload/payload.h"
 #include "payload/texts.h"
@@ -42,23 +44,11 @@ static LPCSTR BaseName(LPCSTR path) {
     return name;
 }
 
-// The copy and its one retry, file calls only (it may run with WOW64
-// redirection off); true when the target holds the source's bytes.  A
-// source that is not there never moves the target aside: the machine would
-// lose a working input method for nothing.
-static bool CopyWithRetry(LPCSTR source, LPCSTR target) {
-    SetFileAttributesA(target, FILE_ATTRIBUTE_ARCHIVE);
-    if (CopyFileA(source, target, FALSE)) return true;
-    if (GetFileAttributesA(source) == INVALID_FILE_ATTRIBUTES) return false;
-    // Moved aside, a loaded input method stays in use until Windows restarts.
-    if (RenameAside(target) == 0) g_ctx.restartNeeded = 1;
-    return CopyFileA(source, target, FALSE) != FALSE;
-}
-
-// Copies over `target`; a target Windows holds loaded is moved aside and the
-// copy tried once more.  Placement goes on after a failure.
+// Copies over `target`, whole or not at all; a target Windows holds loaded
+// is moved aside for it.  A source that is not there never moves the
+// target aside.  Placement goes on after a failure.
 void CopyIntoPlace(LPCSTR source, LPCSTR target) {
-    if (CopyWithRetry(source, target))
+    if (CopyFileWhole(source, target))
         LogFilePlaced(BaseName(source), target, source);
     else
         ReportCopyFailure(target);
@@ -72,7 +62,7 @@ void PatchVersionText(LPCSTR path) {
     BYTE* data = g_ctx.workBuffer;
     if (!data) return;
     // A file that is there but cannot be read or rewritten keeps an old
-    // version text, or is lost: noted.
+    // version text: noted.
     HFILE file = _lopen(path, OF_READ);
     if (file == HFILE_ERROR) {
         if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) NoteFailure();
@@ -106,15 +96,11 @@ void PatchVersionText(LPCSTR path) {
         }
         i += sizeof(pattern) + 1;
     }
-    file = _lcreat(path, 0);
-    if (file == HFILE_ERROR) {
+    // A failed write leaves the file as it was: unpatched, but whole.
+    if (WriteFileWhole(path, data, n))
+        LogEvent(LOG_VERSION_PATCHED, path, (unsigned long)n);
+    else
         NoteFailure();
-        return;
-    }
-    UINT written = _lwrite(file, (LPCSTR)data, n);
-    if (written != n) NoteFailure();
-    _lclose(file);
-    if (written == n) LogEvent(LOG_VERSION_PATCHED, path, (unsigned long)n);
 }
 
 // Copies within the installation directory; failures pass silently.
@@ -123,58 +109,165 @@ static void CopyInInstallDir(LPCSTR sourceName, LPCSTR targetName) {
     char target[MAX_PATH];
     InstallPath(source, sizeof(source), sourceName);
     InstallPath(target, sizeof(target), targetName);
-    if (source[0] && target[0] && CopyFileA(source, target, FALSE)) LogFilePlaced(sourceName, target, source);
+    if (source[0] && target[0] && CopyFileWhole(source, target)) LogFilePlaced(sourceName, target, source);
 }
 
-static void ResetAndDelete(LPCSTR name) {
+// True when the installation directory's `name` holds the bytes of the
+// payload member of that name.
+static bool IsWholeMember(LPCSTR name) {
     char path[MAX_PATH];
+    char digest[kDigestChars];
     InstallPath(path, sizeof(path), name);
-    if (!path[0]) return;
-    SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);
-    DeleteIfPresent(path);
+    return path[0] && FileDigest(path, digest) != 0 && MatchesMember(g_ctx.payload, g_ctx.payloadBytes, name, digest);
 }
 
-// Vista and later want the companion program built for them.
+// Vista and later want the companion program built for them: "vorntav6.exe"
+// takes the place of "vorntavk.exe" in one move, once it is known to be the
+// whole member.  The unpack leaves the earlier "vorntavk.exe" alone there
+// (the XP variant would go again at once), so it stays when the member did
+// not arrive; a running one is moved aside for the new one.
 static void UseVistaCompanion(void) {
     char variant[MAX_PATH];
     char companion[MAX_PATH];
-    ResetAndDelete(NAME_COMPANION);
     InstallPath(variant, sizeof(variant), NAME_COMPANION6);
     InstallPath(companion, sizeof(companion), NAME_COMPANION);
-    if (variant[0] && companion[0]) {
-        if (MoveFileA(variant, companion))
-            LogFilePlaced(NAME_COMPANION6, companion, companion);
-        else
-            NoteFailure();
+    if (variant[0] && companion[0] && IsWholeMember(NAME_COMPANION6) && SwapIntoPlace(variant, companion))
+        LogFilePlaced(NAME_COMPANION6, companion, companion);
+    else
+        NoteFailure();
+}
+
+// ---- the input method in the system directories ------------------------------
+//
+// The earlier input method stays until the new one is whole.  It moves aside
+// (a loaded file can be renamed, not deleted) before the stub takes its
+// name, and is removed only once the full input method is in place; when
+// that cannot be placed, or the sequence stops, it comes back.
+
+// The system directory's files are reached with WOW64 redirection off; only
+// file calls run meanwhile.
+static PVOID RedirectionOff(int slot) { return slot == kImeSlotSystem ? DisableFsRedirection() : NULL; }
+
+bool ParkEarlierIme(int slot, LPCSTR dir, bool flagIfStays) {
+    ParkedFile* p = &g_ctx.earlierIme[slot];
+    char target[MAX_PATH];
+    if (p->spare[0] || !FormatPath(target, sizeof(target), FMT_SYSTEM_IME, dir)) return true;
+    PVOID redirection = RedirectionOff(slot);
+    bool present = GetFileAttributesA(target) != INVALID_FILE_ATTRIBUTES;
+    bool moved = present && RenameAsideTo(target, p->spare, sizeof(p->spare)) == 0;
+    RestoreFsRedirection(redirection);
+    if (moved) CopyText(p->target, sizeof(p->target), target);
+    // Asked once (the old-file step), it holds for the later moves too.
+    if (flagIfStays) p->flagIfStays = 1;
+    return moved || !present;
+}
+
+// Back over whatever took its name (a loaded stub moves aside for it).
+static void RestoreEarlierIme(int slot) {
+    ParkedFile* p = &g_ctx.earlierIme[slot];
+    if (!p->spare[0]) return;
+    PVOID redirection = RedirectionOff(slot);
+    bool back = SwapIntoPlace(p->spare, p->target, p->spare);
+    RestoreFsRedirection(redirection);
+    if (back) {
+        LogEvent(LOG_EARLIER_RESTORED, p->target);
+        p->spare[0] = 0;
     }
 }
 
-// The input method (or its stub) into `dir`\vornhu4.ime.  The stub gets its
-// version text patched first.
-static void PlaceIme(LPCSTR sourceName, bool patch, LPCSTR dir, bool systemDir) {
+void RestoreEarlierImes(void) {
+    for (int slot = 0; slot < kImeSlots; slot++) RestoreEarlierIme(slot);
+}
+
+// The new input method is in place: the earlier one goes, unless Windows
+// holds it loaded; then it stays under its spare name until the next install.
+static void ReleaseEarlierIme(int slot) {
+    ParkedFile* p = &g_ctx.earlierIme[slot];
+    if (!p->spare[0]) return;
+    PVOID redirection = RedirectionOff(slot);
+    bool stays = DeleteIfPresent(p->spare) == -1;
+    RestoreFsRedirection(redirection);
+    // Loaded, it stays in use until Windows restarts.
+    if (stays) g_ctx.restartNeeded = 1;
+    if (stays && p->flagIfStays) g_ctx.oldImeInUse = 1;
+    p->spare[0] = 0;
+}
+
+// The stub: copied beside the target first, and only then does the earlier
+// input method move aside for it.
+static bool PlaceStub(LPCSTR source, LPCSTR target, LPCSTR dir, int slot) {
+    char spare[MAX_PATH];
+    if (!SpareName(target, spare, sizeof(spare))) return false;
+    PVOID redirection = RedirectionOff(slot);
+    DeleteIfPresent(spare);
+    bool placed = CopyFileA(source, spare, TRUE) && ParkEarlierIme(slot, dir, false) &&
+                  SwapIntoPlace(spare, target, g_ctx.earlierIme[slot].spare);
+    if (!placed) DeleteFileA(spare);
+    RestoreFsRedirection(redirection);
+    return placed;
+}
+
+// The full input method: exactly the bytes of its payload member, read once
+// into the work buffer, checked there and written from there, so nothing
+// that changes the source meanwhile (the installation directory is the
+// users') reaches the system directory.
+static bool PlaceFullIme(LPCSTR source, LPCSTR memberName, LPCSTR target, int slot) {
+    BYTE* data = g_ctx.workBuffer;
+    if (!data) return false;
+    HFILE file = _lopen(source, OF_READ);
+    if (file == HFILE_ERROR) return false;
+    UINT got = _lread(file, data, kWorkBufferBytes);
+    _lclose(file);
+    if (got == (UINT)HFILE_ERROR || got == 0 || got == kWorkBufferBytes) return false;
+    char digest[kDigestChars];
+    DigestHex(data, got, digest);
+    if (!MatchesMember(g_ctx.payload, g_ctx.payloadBytes, memberName, digest)) return false;
+    PVOID redirection = RedirectionOff(slot);
+    bool placed = WriteFileWhole(target, data, got, g_ctx.earlierIme[slot].spare);
+    RestoreFsRedirection(redirection);
+    return placed;
+}
+
+// True when an earlier input method is in `target` or waits for it.
+static bool EarlierImeThere(LPCSTR target, int slot) {
+    if (g_ctx.earlierIme[slot].spare[0]) return true;
+    PVOID redirection = RedirectionOff(slot);
+    bool there = GetFileAttributesA(target) != INVALID_FILE_ATTRIBUTES;
+    RestoreFsRedirection(redirection);
+    return there;
+}
+
+// The stub (unpack pass, version text patched first) or the full input
+// method, the payload member `fullName` (re-place pass), into
+// `dir`\vornhu4.ime.
+static void PlaceIme(LPCSTR sourceName, LPCSTR fullName, bool stub, LPCSTR dir, int slot) {
     char source[MAX_PATH];
     char target[MAX_PATH];
     InstallPath(source, sizeof(source), sourceName);
     // No directory would make the target the root of the current drive; the
     // input method is then not in place, which is reported like a failed copy.
-    if (!source[0] || !dir[0] || !FormatPath(target, sizeof(target), FMT_SYSTEM_IME, dir)) {
-        snprintf(target, sizeof(target), FMT_SYSTEM_IME, dir);
-        ReportCopyFailure(target);
+    bool formed = source[0] && dir[0] && FormatPath(target, sizeof(target), FMT_SYSTEM_IME, dir);
+    if (!formed) snprintf(target, sizeof(target), FMT_SYSTEM_IME, dir);
+    // The stub takes an earlier input method's place only when the full one
+    // is there to follow it; otherwise the earlier one stays as it is.
+    if (formed && stub && !IsWholeMember(fullName) && EarlierImeThere(target, slot)) {
+        LogEvent(LOG_EARLIER_KEPT, target);
         return;
     }
-    if (patch) PatchVersionText(source);
-    // A 32-bit process on 64-bit Windows would otherwise write SysWOW64.
+    if (formed && stub) PatchVersionText(source);
+    bool placed =
+        formed && (stub ? PlaceStub(source, target, dir, slot) : PlaceFullIme(source, fullName, target, slot));
+    // Before any message, which the user may answer by ending the setup.
+    if (!stub && placed) ReleaseEarlierIme(slot);
+    if (!stub && !placed) RestoreEarlierIme(slot);
     // Redirection is back on before the message box, which may load DLLs.
-    PVOID redirection = systemDir ? DisableFsRedirection() : NULL;
-    bool copied = CopyWithRetry(source, target);
-    RestoreFsRedirection(redirection);
-    if (copied)
+    if (placed)
         LogFilePlaced(sourceName, target, source);
     else
         ReportCopyFailure(target);
 }
 
-// The uninstaller into the system directory: no retry, a message on failure.
+// The uninstaller into the system directory, a message on failure.
 static void PlaceUninstaller(LPCSTR sourceName) {
     char source[MAX_PATH];
     char target[MAX_PATH];
@@ -186,8 +279,7 @@ static void PlaceUninstaller(LPCSTR sourceName) {
         return;
     }
     PVOID redirection = DisableFsRedirection();
-    SetFileAttributesA(target, FILE_ATTRIBUTE_ARCHIVE);
-    BOOL copied = CopyFileA(source, target, FALSE);
+    bool copied = CopyFileWhole(source, target);
     RestoreFsRedirection(redirection);
     if (copied)
         LogFilePlaced(sourceName, target, source);
@@ -205,9 +297,8 @@ static void DeleteStubs(void) {
 }
 
 static void UnpackPayload(void) {
-    ResetAndDelete(NAME_COMPANION6);
-    ResetAndDelete(NAME_COMPANION);
-    if (!ExtractArchive(g_ctx.payload, g_ctx.payloadBytes, g_ctx.workBuffer))
+    LPCSTR keep = g_ctx.windowsMajor >= 6 ? NAME_COMPANION : NULL;
+    if (!ExtractArchive(g_ctx.payload, g_ctx.payloadBytes, g_ctx.workBuffer, keep))
         ShowFailureA(MSG_UNPACK_INCOMPLETE, PAYLOAD_TITLE_PLACE);
     else if (g_ctx.backupState == kBackupDone)
         AskKeepUserData();
@@ -226,9 +317,6 @@ void PlaceProgramFiles(int pass) {
     if (unpack) UnpackPayload();
     ReportPageRepaint();
 
-    char path[MAX_PATH];
-    InstallPath(path, sizeof(path), NAME_IME32);
-    if (path[0]) SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);
     CopyInInstallDir(NAME_IME, NAME_IME32);
     CopyInInstallDir(NAME_PHRASES5, NAME_PHRASES5_DAT);
     CopyInInstallDir(NAME_PHRASESPY, NAME_PHRASESPY_DAT);
@@ -237,9 +325,9 @@ void PlaceProgramFiles(int pass) {
 
     if (Is64BitWindows()) {
         WowDirectory(g_ctx.wowDir, sizeof(g_ctx.wowDir));
-        PlaceIme(unpack ? stub32 : NAME_IME32, unpack, g_ctx.wowDir, false);
+        PlaceIme(unpack ? stub32 : NAME_IME32, NAME_IME, unpack, g_ctx.wowDir, kImeSlotWow);
         FetchSystemDirectory();
-        PlaceIme(unpack ? stub64 : NAME_IME64, unpack, g_ctx.systemDir, true);
+        PlaceIme(unpack ? stub64 : NAME_IME64, NAME_IME64, unpack, g_ctx.systemDir, kImeSlotSystem);
         if (!unpack) {
             DeleteStubs();
             return;
@@ -250,8 +338,9 @@ void PlaceProgramFiles(int pass) {
         FetchSystemDirectory();
         bool vista = g_ctx.windowsMajor >= 6;
         if (unpack && vista) UseVistaCompanion();
+        // The full input method is the member "vornhu4.ime", under its copy's name from Vista on.
         LPCSTR source = unpack ? stub32 : (vista ? NAME_IME32 : NAME_IME);
-        PlaceIme(source, unpack, g_ctx.systemDir, true);
+        PlaceIme(source, NAME_IME, unpack, g_ctx.systemDir, kImeSlotSystem);
         if (!unpack) {
             DeleteStubs();
             return;
@@ -259,6 +348,7 @@ void PlaceProgramFiles(int pass) {
         PlaceUninstaller(NAME_UNINSTALLER);
     }
 
+    char path[MAX_PATH];
     InstallPath(path, sizeof(path), NAME_SETUPW64);
     if (path[0]) PatchVersionText(path);
     WriteUninstallEntry();

@@ -34,6 +34,8 @@
 #define MSG_COPY_FAILED_FMT "没有成功复制%s文件，请退出安装程序并手动删除该文件后重新安装！"
 // The log: a stub or setupw64.exe whose version text was patched in place.
 #define LOG_VERSION_PATCHED "file %s: version text made 7.7, %lu bytes"
+#define LOG_EARLIER_RESTORED "earlier input method back in %s: the new one was not placed"
+#define LOG_EARLIER_KEPT "earlier input method kept in %s: the new one did not unpack whole"
 // The layout text the stubs and setupw64.exe carry, followed by "  6.3"/"  6.7".
 #define VERSION_TEXT_W WSZ("智能砚舟输入平台")
 

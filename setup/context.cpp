@@ -4,6 +4,7 @@
 
 #include <stdlib.h>
 
+#include "payload/payload.h"
 #include "setup/log.h"
 #include "setup/progress.h"
 #include "setup/texts.h"
@@ -145,16 +146,13 @@ void FirstFixedDrive(char* out, size_t cbOut) {
     }
 }
 
-// Writes the installation directory, without terminator, to `path`; false
-// when it could not be written whole.
+// Writes the installation directory, without terminator, to `path`, whole
+// or not at all; false when the record stays as it was.
 static bool WriteRecordFile(LPCSTR path) {
-    HFILE f = _lcreat(path, 0);
-    if (f == HFILE_ERROR) return false;
-    UINT cb = (UINT)strlen(g_ctx.installDir);
-    UINT written = _lwrite(f, g_ctx.installDir, cb);
-    _lclose(f);
-    if (written != (UINT)HFILE_ERROR) LogFileWritten(PATH_RECORD_NAME, path, written);
-    return written == cb;
+    DWORD cb = (DWORD)strlen(g_ctx.installDir);
+    if (!WriteFileWhole(path, g_ctx.installDir, cb)) return false;
+    LogFileWritten(PATH_RECORD_NAME, path, cb);
+    return true;
 }
 
 bool WritePathRecord(void) {

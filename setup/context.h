@@ -26,6 +26,15 @@ enum {
 
 enum { kDirChars = 200, kPrevDirChars = 256, kWowDirChars = 224, kWorkBufferBytes = 2097152 };
 
+// The earlier input method's file in SysWOW64 (64-bit Windows) and in the
+// system directory, while it waits under a spare name for the new one.
+enum { kImeSlotWow = 0, kImeSlotSystem = 1, kImeSlots = 2 };
+struct ParkedFile {
+    char target[MAX_PATH];  // where it came from
+    char spare[MAX_PATH];   // where it waits; "" when nothing waits
+    int flagIfStays;        // a spare that stays loaded asks for a restart
+};
+
 struct InstallContext {
     char installDir[kDirChars];   // ends in "\" once resolved
     char previousDir[kPrevDirChars];
@@ -41,6 +50,7 @@ struct InstallContext {
     BYTE windowMode;
     BYTE skinChoice;
     int oldImeInUse;
+    ParkedFile earlierIme[kImeSlots];
     int registrationResult;
     int currentPage;
     HINSTANCE instance;

@@ -2,6 +2,7 @@
 // silent install and the interactive setup window.
 #include "imereg/imereg.h"
 #include "payload/payload.h"
+#include "payload/texts.h"
 #include "setup/context.h"
 #include "setup/log.h"
 #include "setup/texts.h"
@@ -30,26 +31,35 @@ bool ContainsWord(LPCSTR text, LPCSTR word) {
     return false;
 }
 
+// Writes the probe text to a file beside the path record and reads it back
+// into `probe` ("" when either fails); the file goes again.
+static void ProbeWindowsDirectory(char* probe, size_t cbProbe) {
+    char path[MAX_PATH];
+    probe[0] = 0;
+    FetchWindowsDirectory();
+    if (!g_ctx.windowsDir[0] || !FormatPath(path, sizeof(path), FMT_RIGHTS_PROBE, g_ctx.windowsDir)) return;
+    if (!WriteFileWhole(path, PROBE_TEXT, (DWORD)strlen(PROBE_TEXT))) return;
+    HFILE file = _lopen(path, OF_READ);
+    if (file != HFILE_ERROR) {
+        UINT got = _lread(file, probe, (UINT)(cbProbe - 1));
+        probe[got == (UINT)HFILE_ERROR ? 0 : got] = 0;
+        _lclose(file);
+    }
+    DeleteFileA(path);
+}
+
 bool AdministratorCheck(void) {
     ReadPathRecord(g_ctx.previousDir, sizeof(g_ctx.previousDir));
     Is64BitWindows();
     if (g_ctx.windowsMajor < 6) return false;
 
-    // Write a probe into the record in the Windows directory and read it back:
-    // only a process with administrator rights can change that file.
-    char saved[kDirChars];
+    // Only a process with administrator rights can write into the Windows
+    // directory.  The probe goes through a file of its own: the record
+    // itself is only ever rewritten whole with the real directory, so the
+    // check can neither cut it nor leave the probe text in it.
     char probe[kDirChars];
-    CopyText(saved, sizeof(saved), g_ctx.installDir);
-    CopyText(g_ctx.installDir, sizeof(g_ctx.installDir), PROBE_TEXT);
+    ProbeWindowsDirectory(probe, sizeof(probe));
     WritePathRecord();
-    memset(g_ctx.installDir, 0, sizeof(g_ctx.installDir));
-    ReadPathRecord(g_ctx.installDir, sizeof(g_ctx.installDir));
-    CopyText(probe, sizeof(probe), g_ctx.installDir);
-    CopyText(g_ctx.installDir, sizeof(g_ctx.installDir), saved);
-    WritePathRecord();
-
-    size_t n = strlen(probe);
-    if (n > 0 && probe[n - 1] == '\\') probe[n - 1] = 0;
     return strcmp(probe, PROBE_TEXT) != 0;
 }
 
@@ -210,19 +220,22 @@ static int RunRegistrationMode(LPCSTR commandLine) {
 
 static int RunSilentInstall(void) {
     LogEvent(LOG_MODE_SILENT);
-    bool payloadReady = OpenPayload();
-    if (!payloadReady) LogEvent(LOG_PAYLOAD_MISSING);
-    RunInstallSequence();
-    ClosePayload();
     int exitCode = kExitOk;
-    if (g_ctx.sequenceStopped)
-        exitCode = kExitImeLocked;
-    else if (!payloadReady)
+    if (!OpenPayload()) {
+        // Nothing could be unpacked or checked: nothing is touched, as in the window.
+        LogEvent(LOG_PAYLOAD_MISSING);
+        ShowFailureA(MSG_UNPACK_INCOMPLETE, PAYLOAD_TITLE_PLACE);
         exitCode = kExitNoPayload;
-    else if (g_ctx.reportedFailures || g_ctx.quietFailures)
-        exitCode = kExitStepFailed;
-    else if (g_ctx.restartNeeded || g_ctx.oldImeInUse)
-        exitCode = kExitRestartNeeded;
+    } else {
+        RunInstallSequence();
+        if (g_ctx.sequenceStopped)
+            exitCode = kExitImeLocked;
+        else if (g_ctx.reportedFailures || g_ctx.quietFailures)
+            exitCode = kExitStepFailed;
+        else if (g_ctx.restartNeeded || g_ctx.oldImeInUse)
+            exitCode = kExitRestartNeeded;
+    }
+    ClosePayload();
     return LogEnd(exitCode, SilentExitMeaning(exitCode));
 }
 

@@ -14,23 +14,10 @@ static void CreateOneDirectory(LPCSTR path) {
     if (!CreateDirectoryA(path, NULL) && !DirectoryExists(path)) NoteFailure();
 }
 
-// A loaded input method can be renamed but not deleted: true when the old
-// file at `dir`\vornhu4.ime is gone or moved aside.
-static bool ClearOldIme(LPCSTR dir, bool flagOnDeleteFailure) {
-    char path[MAX_PATH];
-    if (!FormatPath(path, sizeof(path), FMT_OLD_IME, dir)) return true;
-    if (DeleteIfPresent(path) != -1) return true;
-    if (flagOnDeleteFailure) g_ctx.oldImeInUse = 1;
-    if (RenameAside(path) != -1) {
-        // Moved aside, it stays loaded until Windows restarts.
-        g_ctx.restartNeeded = 1;
-        return true;
-    }
-    g_ctx.oldImeInUse = 1;
-    return false;
-}
-
+// Nothing was placed: whatever could not go back at once is put back now.
 static void StopForLockedIme(void) {
+    RestoreEarlierImes();
+    g_ctx.oldImeInUse = 1;
     g_ctx.sequenceStopped = 1;
     ShowMessageW(MSG_IME_LOCKED_W, TITLE_INSTALL_W, MB_OK);
 }
@@ -39,18 +26,22 @@ static void BeginStep(LPCSTR name) { LogEvent(LOG_STEP_BEGIN, name); }
 static void EndStep(LPCSTR name) { LogEvent(LOG_STEP_END, name, g_ctx.reportedFailures); }
 
 // Only when an earlier version is in the preload list can its file be loaded.
+// A loaded input method can be renamed but not deleted, a locked one
+// neither: each file is moved aside and straight back, which tells a locked
+// one apart and leaves the machine its input method until the stub is ready
+// to take the name.  SysWOW64's file, when it stays loaded once the new one
+// is in place, asks for a restart; the system directory's does not.
 static bool OldImeReplaceable(void) {
     FetchSystemDirectory();
+    bool movable = true;
     if (Is64BitWindows()) {
         SetLowIntegrity();
         WowDirectory(g_ctx.wowDir, sizeof(g_ctx.wowDir));
-        if (!ClearOldIme(g_ctx.wowDir, true)) return false;
+        movable = ParkEarlierIme(kImeSlotWow, g_ctx.wowDir, true);
     }
-    // A 32-bit process would otherwise test SysWOW64's file twice.
-    PVOID redirection = DisableFsRedirection();
-    bool cleared = ClearOldIme(g_ctx.systemDir, false);
-    RestoreFsRedirection(redirection);
-    return cleared;
+    movable = movable && ParkEarlierIme(kImeSlotSystem, g_ctx.systemDir, false);
+    RestoreEarlierImes();
+    return movable;
 }
 
 static void RegisterKeyboardLayout(void) {

@@ -26,9 +26,10 @@
 #define PATH_RECORD_NAME "vornpath.voh"
 #define FMT_PATH_RECORD "%s\\vornpath.voh"
 #define FMT_DRIVE_RECORD "%svornpath.voh"
+// The rights check's scratch file beside the record.
+#define FMT_RIGHTS_PROBE "%s\\vornprobe.voh"
 #define FMT_DRIVE_DIR "%svornhu\\"
 #define FMT_WOW_DIR "%s\\syswow64"
-#define FMT_OLD_IME "%s\\vornhu4.ime"
 #define FMT_FILER_DIR "%sfiler\\"
 // The program path is quoted: the directory usually holds a space.
 #define FMT_AUTOSTART "\"%svorntavk.exe\" vo"
@@ -89,7 +90,7 @@
 #define LOG_BITS_64 "64-bit"
 #define LOG_BITS_32 "32-bit"
 #define LOG_QUIET "quiet: message boxes are not shown; each takes its default answer"
-#define LOG_RIGHTS_CHECK "administrator rights check (Vista and later: a probe written to the path record and read back)"
+#define LOG_RIGHTS_CHECK "administrator rights check (Vista and later: a probe written beside the path record and read back)"
 #define LOG_RIGHTS_MISSING "administrator rights are missing"
 #define LOG_MODE_SILENT "silent install"
 #define LOG_MODE_REGISTER "64-bit registration of the input method in %s"

@@ -239,6 +239,7 @@ HFILE _lcreat(LPCSTR path, int attributes) {
         if (!CanReplace(e, key)) return HFILE_ERROR;
         if (!ShareAllows(key, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE)) return HFILE_ERROR;
         e->data.clear();
+        e->cut = false;
     } else {
         if (WritesDenied(ParentKey(key))) return Fail(ERROR_ACCESS_DENIED), HFILE_ERROR;
         e = &CreateEntry(key, display);
@@ -271,15 +272,23 @@ UINT _lwrite(HFILE file, LPCSTR buffer, UINT bytes) {
     if (bytes == 0) {
         // Windows' _hwrite: a zero-length write sets the end of the file at
         // the current position (truncates or extends it).
-        if (m.Fault("_lwrite")) return Fail(ERROR_DISK_FULL), (UINT)HFILE_ERROR;
+        if (m.Fault("_lwrite")) return e->cut = true, e->cutFrom = 0, e->cutTo = (size_t)-1, Fail(ERROR_DISK_FULL), (UINT)HFILE_ERROR;
         e->data.resize(f->pos);
+        // Cut back to where the failed write began: whole again.
+        if (e->cut && f->pos <= e->cutFrom) e->cut = false;
         return 0;
     }
     if (f->append) f->pos = e->data.size();
     UINT n = bytes;
     if (m.Fault("_lwrite")) {
         n = bytes / 2;  // a full disk: part of the data reaches it
+        if (!e->cut) e->cutFrom = f->pos, e->cutTo = f->pos + bytes;
+        e->cutFrom = std::min(e->cutFrom, f->pos);
+        e->cutTo = std::max(e->cutTo, f->pos + bytes);
+        e->cut = true;
         Fail(ERROR_DISK_FULL);
+    } else if (e->cut && f->pos <= e->cutFrom && f->pos + n >= e->cutTo) {
+        e->cut = false;  // the bytes that did not reach the disk are written now
     }
     if (f->pos + n > e->data.size()) e->data.resize(f->pos + n);
     if (n) memcpy(e->data.data() + f->pos, buffer, n);
@@ -337,7 +346,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     if (!OpenForRead(e)) return INVALID_HANDLE_VALUE;
     if (wantWrite && !CanReplace(e, key)) return INVALID_HANDLE_VALUE;
     if (!ShareAllows(key, Rights(access), share)) return INVALID_HANDLE_VALUE;
-    if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) e->data.clear();
+    if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) e->data.clear(), e->cut = false;
     m.lastError = (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) ? ERROR_ALREADY_EXISTS : 0;
     int h = NewHandle(key, (access & (GENERIC_READ | GENERIC_ALL)) != 0, wantWrite, false, share);
     g_open[h - 1].append = append;
@@ -368,7 +377,11 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, void
 BOOL FlushFileBuffers(HANDLE file) {
     OpenFile* f = Handle(FromHandle(file));
     if (!f || !f->write) return Fail(ERROR_INVALID_HANDLE), FALSE;
-    if (Current().Fault("FlushFileBuffers")) return Fail(ERROR_DISK_FULL), FALSE;
+    if (Current().Fault("FlushFileBuffers")) {
+        // What the cache held may not have reached the disk.
+        if (FileEntry* e = Find(f->key)) e->cut = true, e->cutFrom = 0, e->cutTo = (size_t)-1;
+        return Fail(ERROR_DISK_FULL), FALSE;
+    }
     return TRUE;
 }
 
@@ -419,6 +432,7 @@ BOOL CopyFileA(LPCSTR existing, LPCSTR target, BOOL failIfExists) {
     DWORD attributes = src->attributes | FILE_ATTRIBUTE_ARCHIVE;
     FileEntry& out = dst ? *dst : CreateEntry(dstKey, display);
     out.data = data;
+    out.cut = src->cut;
     out.attributes = attributes;
     m.lastError = 0;
     return TRUE;

@@ -35,6 +35,9 @@ struct FileEntry {
     bool unreadable = false;  // opens, but every read fails with ERROR_ACCESS_DENIED
     bool noAccess = false;    // cannot be opened at all: ERROR_ACCESS_DENIED
     bool denyWrites = false;  // directory: no file in or below it may be created, changed or removed
+    bool cut = false;         // a write to it failed or was short; truncating it for a rewrite clears it
+    size_t cutFrom = 0, cutTo = 0;  // the bytes failed writes did not write; rewriting them, or cutting
+                                    // the file back to where they begin, clears `cut`
 };
 
 // A file another program holds open: CreateFileA's access and share mode.

@@ -3,8 +3,9 @@
 // marker, the network settings with the organisation's web address, the
 // settings record with the status-window mode, and the install stamp.
 //
-// None of them reports a failure: a file that cannot be created is simply
-// not written, and the others are still attempted.
+// None of them reports a failure: a file that cannot be written whole keeps
+// what it held, and the others are still attempted.
+#include "payload/payload.h"
 #include "setup/context.h"
 #include "setup/log.h"
 #include "userdata/texts.h"
@@ -14,19 +15,20 @@ char g_orgAddress[kOrgAddressBytes];
 
 enum { kNetSettingsBytes = 256, kNetSettingsReadBytes = 1000, kSettingValueMax = 250 };
 
-// Creates or truncates `name` in the installation directory and writes
-// `cb` bytes; a file that cannot be written shows nothing but is noted.
+// Writes `cb` bytes to `name` in the installation directory, whole or not at
+// all (an earlier file stays as it was); a file that cannot be written
+// shows nothing but is noted.  A read-only file was made so on purpose and
+// is not replaced.
 static void WriteInstallFile(LPCSTR name, LPCSTR bytes, UINT cb) {
     char path[MAX_PATH];
-    HFILE f = FormatPath(path, sizeof(path), FMT_INSTALL_FILE, g_ctx.installDir, name) ? _lcreat(path, 0) : HFILE_ERROR;
-    if (f == HFILE_ERROR) {
+    bool formed = FormatPath(path, sizeof(path), FMT_INSTALL_FILE, g_ctx.installDir, name);
+    DWORD attributes = formed ? GetFileAttributesA(path) : INVALID_FILE_ATTRIBUTES;
+    bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+    if (!formed || readOnly || !WriteFileWhole(path, bytes, cb)) {
         NoteFailure();
         return;
     }
-    UINT written = _lwrite(f, bytes, cb);
-    if (written != cb) NoteFailure();
-    _lclose(f);
-    if (written == cb) LogFileWritten(name, path, cb);
+    LogFileWritten(name, path, cb);
 }
 
 void WriteConfigurationFiles(void) {

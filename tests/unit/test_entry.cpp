@@ -125,6 +125,7 @@ TEST_F(EntryTest, XpX64CountsAs32Bit) {
 }
 
 TEST_F(EntryTest, UpperCaseSilentWordStartsTheSilentInstall) {
+    m.resources.push_back({"VOZ", "TAVKVOZ", 2052, sim::ToBytes(testvoz::Build(testvoz::SampleMembers()))});
     Run("SETVOSRF32");
     EXPECT_EQ(g_ctx.runState, kRunSilent);
     EXPECT_TRUE(m.IsDir("C:\\Program Files\\vornhu"));
@@ -147,6 +148,7 @@ TEST_F(EntryTest, RightsCheckWithRightsRewritesTheRecords) {
     EXPECT_STREQ(g_ctx.installDir, "C:\\Program Files\\vornhu\\");
     EXPECT_EQ(m.Read("C:\\windows\\vornpath.voh"), "C:\\Program Files\\vornhu\\");
     EXPECT_EQ(m.Read("c:\\vornhu\\vornpath.voh"), "C:\\Program Files\\vornhu\\");
+    EXPECT_FALSE(m.Exists("C:\\windows\\vornprobe.voh"));
 }
 
 TEST_F(EntryTest, WithoutRightsAndWithoutRecordTheCheckFails) {

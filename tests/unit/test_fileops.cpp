@@ -117,6 +117,24 @@ TEST_F(FileOpsTest, RenameAsideChangesOnlyTheFileName) {
     m.Entry("C:\\dir\\a2.ime")->loaded = true;
     EXPECT_EQ(RenameAside("C:\\dir\\ab.ime"), 0);
     EXPECT_EQ(m.Read("C:\\dir\\12.ime"), "y");
+    // A name that already ends in "2" is not its own spare.
+    m.AddFile("C:\\dir\\vornhu32.ime", "copy");
+    EXPECT_EQ(RenameAside("C:\\dir\\vornhu32.ime"), 0);
+    EXPECT_EQ(m.Read("C:\\dir\\vornhu12.ime"), "copy");
+}
+
+// What the whole-install sweep tells cut files by: a failed or short write
+// marks the file, a truncation for a complete rewrite clears the mark.
+TEST_F(FileOpsTest, SimulationMarksAFileCutByAFailedWrite) {
+    m.AddDir("C:\\w");
+    for (long failAt : {1, 0}) {
+        HFILE f = _lcreat("C:\\w\\f.voh", 0);
+        m.callCount = 0;
+        m.failAt = failAt;
+        EXPECT_EQ(_lwrite(f, "abcdef", 6), failAt ? 3u : 6u);
+        _lclose(f);
+        EXPECT_EQ(m.Entry("C:\\w\\f.voh")->cut, failAt != 0);
+    }
 }
 
 TEST_F(FileOpsTest, RedirectionIsTurnedOffAndBackOn) {
@@ -182,9 +200,10 @@ TEST_F(FileOpsTest, WriteFileWholeLeavesOldOrNewBytes) {
                     fm.AddFile(path, "old", variant == 2 ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_ARCHIVE);
                     fm.Entry(path)->loaded = variant == 1;
                 },
-                [](sim::Machine&) { return 0; }, [&] { ok = WriteFileWhole(path, fresh.data(), (DWORD)fresh.size(), true); },
+                [](sim::Machine&) { return 0; }, [&] { ok = WriteFileWhole(path, fresh.data(), (DWORD)fresh.size(), NULL, true); },
                 [&](sim::Machine& fm, int, bool last) {
                     std::string now = fm.Read(path);
+                    EXPECT_FALSE(fm.Exists(path) && fm.Entry(path)->cut);
                     bool aside = fm.Read("C:\\w\\vornhu2.ime") == "old" || fm.Read("C:\\w\\vornh12.ime") == "old";
                     // Only when every call fails may a loaded file that was moved aside not come back.
                     if (!(onward && variant == 1 && !ok && aside && !fm.Exists(path))) {

@@ -1,9 +1,13 @@
-// The whole install over an earlier installation, silent and through the
-// window, once per failure point of every file, registry, memory, window and
-// process call: once, from that call on (a full disk), and counting only the
-// calls of one name.  Each run ends; the silent exit code is not 0 (nor
-// 3010) unless everything an undisturbed install leaves is in place; the user's own files
-// and backup archive stay whole; nothing stays allocated or open.
+// The whole install over a working earlier installation, silent and through
+// the window, once per failure point of every file, registry, memory, window
+// and process call: once, from that call on (a full disk), and counting only
+// the calls of one name.  Each run ends; the silent exit code is not 0 (nor
+// 3010) unless everything an undisturbed install leaves is in place; and
+// whatever failed, the machine keeps a working input method: each system
+// directory holds the earlier one or the full new one, whole, and the layout
+// entry names it; no file is left cut; every earlier program file is as it
+// was or its whole new version; the user's own files and backup stay whole;
+// nothing stays allocated or open.
 #include <map>
 
 #include "archive_builder.h"
@@ -13,7 +17,18 @@
 
 namespace {
 const std::string kDir = "C:\\Program Files\\vornhu\\";
+const std::string kSys = "C:\\windows\\system32\\";
+const std::string kWow = "C:\\windows\\syswow64\\";
 const std::string kLayouts = "System\\CurrentControlSet\\Control\\Keyboard Layouts";
+
+// The earlier installation's program files, as its own install left them
+// (copies equal to their sources).
+const std::map<std::string, std::string> kEarlierFiles = {
+    {"vornhu4.ime", "earlier ime32"},     {"vornhu32.ime", "earlier ime32"},   {"vornhu64.ime", "earlier ime64"},
+    {"vorntavk.exe", "earlier companion"}, {"setupw64.exe", "earlier setupw64"}, {"vorndel.exe", "earlier vorndel"},
+    {"voqdel64.exe", "earlier voqdel64"}, {"vorncyzk.dat", "earlier phrases"}, {"vornpyck.bak", "earlier pinyin"},
+    {"vornpyck.dat", "earlier pinyin"},   {"wbpybz.voh", "VOWBPYBZ=0"},       {"vonetsj.dat", "VONETURL2=old\r\n"},
+};
 
 struct State {
     std::map<std::string, std::string> files;  // folded path -> bytes ("<dir>" for directories)
@@ -29,6 +44,13 @@ State Take(const sim::Machine& m) {
 
 bool EndsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+bool IsOurLayoutText(const std::string& value) {
+    const std::string text = "智能砚舟输入平台";
+    const std::u16string wide = u"智能砚舟输入平台";
+    const std::string wideBytes((const char*)wide.data(), wide.size() * 2);
+    return value.compare(0, text.size(), text) == 0 || value.compare(0, wideBytes.size(), wideBytes) == 0;
 }
 
 // What an undisturbed install leaves that `after` lacks or holds otherwise
@@ -52,13 +74,87 @@ std::string Missing(const State& clean, const State& after, sim::Machine& run) {
     const std::u16string wide = u"智能砚舟输入平台  7.7";
     const std::string wideBytes((const char*)wide.data(), wide.size() * 2);
     for (const std::string& key : run.Subkeys(HKEY_LOCAL_MACHINE, kLayouts)) {
-        std::string value = run.GetValue(HKEY_LOCAL_MACHINE, kLayouts + "\\" + key,
-                                                                    "layout text");
+        std::string value = run.GetValue(HKEY_LOCAL_MACHINE, kLayouts + "\\" + key, "layout text");
         if (value.compare(0, text.size(), text) == 0 || value.compare(0, wideBytes.size(), wideBytes) == 0)
             return std::string();
     }
     return "a Keyboard Layouts entry with this input method's text";
 }
+
+std::string Member(const std::string& name) {
+    for (const testvoz::Member& m : testvoz::SampleMembers())
+        if (m.name == name) return m.data;
+    return std::string();
+}
+
+// A working input method: in both system directories the earlier bytes or
+// the full new ones, whole, and every layout entry of this input method
+// names that file.  "" when so.  `stuck`: every call from some point on
+// failed, so nothing could be moved back; the earlier input method, whole
+// under its spare name, is all that can be asked then.
+std::string ImeProblem(sim::Machine& run, bool stuck) {
+    const struct {
+        std::string dir, earlier, fresh;
+    } kImes[] = {{kSys, "earlier ime64", Member("vornhu64.ime")}, {kWow, "earlier ime32", Member("vornhu4.ime")}};
+    for (const auto& ime : kImes) {
+        const sim::FileEntry* e = run.Entry(ime.dir + "vornhu4.ime");
+        std::string bytes = e ? sim::ToString(e->data) : "";
+        if (e && !e->cut && (bytes == ime.earlier || bytes == ime.fresh)) continue;
+        bool aside = run.Read(ime.dir + "vornhu2.ime") == ime.earlier || run.Read(ime.dir + "vornh12.ime") == ime.earlier;
+        if (!(stuck && aside && !(e && e->cut))) return ime.dir + "vornhu4.ime holds \"" + bytes.substr(0, 16) + "\"";
+    }
+    for (const std::string& key : run.Subkeys(HKEY_LOCAL_MACHINE, kLayouts)) {
+        if (!IsOurLayoutText(run.GetValue(HKEY_LOCAL_MACHINE, kLayouts + "\\" + key, "layout text"))) continue;
+        std::string file;
+        for (char c : run.GetValue(HKEY_LOCAL_MACHINE, kLayouts + "\\" + key, "Ime File"))
+            if (c) file += (char)toupper((unsigned char)c);  // narrow or UTF-16: the name is ASCII
+        if (file != "VORNHU4.IME") return "layout " + key + " names \"" + file + "\"";
+    }
+    return std::string();
+}
+
+// A file left cut; a spare whose removal failed too (every call failing)
+// does not count: nothing reads it, and the next run deletes it first.
+std::string CutFile(const sim::Machine& run) {
+    for (const auto& kv : run.files)
+        if (kv.second.cut && !EndsWith(kv.first, ".NEW")) return kv.first;
+    return std::string();
+}
+
+// Every earlier program file as it was, or whole in its new version: the
+// undisturbed install's bytes, the shipped bytes of setupw64.exe when only
+// its version-text patch failed, a whole copy of whatever its source holds
+// now (a source whose member failed keeps its earlier bytes), a network
+// settings text written whole with whatever address the options page had.
+std::string ProgramProblem(sim::Machine& run, const State& clean) {
+    for (const auto& kv : kEarlierFiles) {
+        const sim::FileEntry* e = run.Entry(kDir + kv.first);
+        if (!e) return kv.first + " lost";
+        std::string bytes = sim::ToString(e->data);
+        auto fresh = clean.files.find(run.Resolve(kDir + kv.first));
+        bool settings = kv.first == "vonetsj.dat" && bytes.compare(0, 22, "VONETURL1=\r\nVONETURL2=") == 0 &&
+                        EndsWith(bytes, "VONEONE=1\r\n");
+        static const std::map<std::string, std::string> kCopies = {
+            {"vornhu32.ime", "vornhu4.ime"}, {"vorncyzk.dat", "vorncyzk.bak"}, {"vornpyck.dat", "vornpyck.bak"}};
+        auto copy = kCopies.find(kv.first);
+        bool whole = bytes == kv.second || (fresh != clean.files.end() && bytes == fresh->second) ||
+                     (kv.first == "setupw64.exe" && bytes == Member(kv.first)) || settings ||
+                     (copy != kCopies.end() && bytes == run.Read(kDir + copy->second));
+        if (e->cut || !whole) return kv.first + " holds \"" + bytes.substr(0, 40) + "\"";
+    }
+    return std::string();
+}
+
+// The runs of one sweep, counted by what they left.
+struct Tally {
+    long runs = 0, clean = 0, noIme = 0, aside = 0, cut = 0, unusable = 0, dataLost = 0;
+    void Print(const char* mode) const {
+        printf("whole-install sweep, %s: %ld runs, %ld completed cleanly, %ld without a working input method "
+               "(%ld of them with the earlier one whole under its spare name, every call failing), %ld with files "
+               "left cut, %ld with the earlier program directory unusable, %ld with user data lost\n",
+               mode, runs, clean, noIme, aside, cut, unusable, dataLost);
+    }
+};
 }  // namespace
 
 // The user's files of the earlier installation and the names they are kept
@@ -84,9 +180,10 @@ class InstallSweepTest : public SimTest {
     std::string backup = testvoz::Build({{"vorncyzk.bak", testvoz::PhraseList(20), ""}});
     int rc = -1;
 
-    // A 64-bit Windows 7 with drive D: and an earlier installation: its
-    // record, its layout in the preload list, its input method loaded in
-    // the system directory, the user's own word list and backup archive.
+    // A 64-bit Windows 7 with drive D: and a working earlier installation:
+    // its record, its layout (with its file) in the preload list, its input
+    // method in both system directories (loaded in system32), its program
+    // files, the user's own word list and backup archive.
     void Prepare(sim::Machine& run) {
         ResetInstallContext();
         memset(&g_preload, 0, sizeof(g_preload));
@@ -96,11 +193,16 @@ class InstallSweepTest : public SimTest {
         run.resources.push_back({"VOZ", "TAVKVOZ", 2052, sim::ToBytes(payload)});
         run.AddFile("C:\\windows\\vornpath.voh", kDir);
         for (const auto& u : kUserFiles) run.AddFile(kDir + u.file, UserBytes(u.file));
+        for (const auto& kv : kEarlierFiles) run.AddFile(kDir + kv.first, kv.second);
         run.AddFile(kDir + "vornback.voz", backup);
         run.SetString(HKEY_CURRENT_USER, "keyboard layout\\preload", "2", "E0200804");
+        run.SetString(HKEY_LOCAL_MACHINE, kLayouts + "\\E0200804", "Ime File", "VORNHU4.IME");
+        run.SetString(HKEY_LOCAL_MACHINE, kLayouts + "\\E0200804", "Layout File", "kbdus.dll");
         run.SetString(HKEY_LOCAL_MACHINE, kLayouts + "\\E0200804", "layout text", "智能砚舟输入平台  6.3");
-        run.AddFile("C:\\windows\\system32\\vornhu4.ime", "old64");
-        run.Entry("C:\\windows\\system32\\vornhu4.ime")->loaded = true;
+        run.AddFile(kSys + "vornhu4.ime", "earlier ime64");
+        run.Entry(kSys + "vornhu4.ime")->loaded = true;
+        run.AddFile(kWow + "vornhu4.ime", "earlier ime32");
+        run.AddFile(kSys + "vorndel.exe", "earlier uninstaller");
     }
     void Install() { rc = SetupMain(nullptr, "setvosrf32", SW_SHOW); }
 
@@ -120,19 +222,17 @@ class InstallSweepTest : public SimTest {
         }
         ClosePayload();
     }
-    // Invariants of every run, whatever failed.  The silent install makes
-    // no backup: the user's word list (no payload member has its name) and
-    // the earlier backup stay as they were.
-    void ExpectWhole(sim::Machine& run) {
-        EXPECT_EQ(run.Read(kDir + "userck.txt"), UserBytes("userck.txt"));
-        EXPECT_EQ(run.Read(kDir + "vornback.voz"), backup);
-        ExpectReleased(run);
+    // The silent install makes no backup: the user's word list (no payload
+    // member has its name) and the earlier backup stay as they were.
+    std::string SilentDataProblem(sim::Machine& run) {
+        if (run.Read(kDir + "userck.txt") != UserBytes("userck.txt")) return "userck.txt";
+        return run.Read(kDir + "vornback.voz") == backup ? "" : "vornback.voz";
     }
     // The walk backs the user's files up first: each is still there as it
     // was, or whole in the backup archive.  When the backup itself failed,
     // the install unpacks over the earlier files as it does without one;
     // then only the files no payload member replaces are held to that.
-    void ExpectUserDataKept(sim::Machine& run) {
+    std::string WalkDataProblem(sim::Machine& run) {
         std::string archive = run.Read(kDir + "vornback.voz");
         std::vector<unsigned char> out(1 << 16);
         bool backedUp = g_ctx.backupState != kBackupNone;
@@ -143,14 +243,35 @@ class InstallSweepTest : public SimTest {
                                       out.size()) != 0;
             if (!backedUp && shipped) continue;
             size_t n = FindMember((const unsigned char*)archive.data(), archive.size(), u.member, out.data(), out.size());
-            EXPECT_EQ(std::string((const char*)out.data(), n), want) << u.file << " lost";
+            if (std::string((const char*)out.data(), n) != want) return std::string(u.file) + " lost";
         }
-        ExpectReleased(run);
+        return std::string();
     }
     void ExpectReleased(sim::Machine& run) {
         EXPECT_EQ(run.liveAllocations, 0u);
         EXPECT_EQ(run.OpenKeyCount(), 0u);
         EXPECT_FALSE(run.redirectionDisabled);
+    }
+    // The invariants every run is held to, whatever failed; counted too.
+    void Judge(sim::Machine& run, const FaultClass& fault, const State& clean, const std::string& dataProblem,
+               Tally* tally) {
+        bool stuck = fault.onward && fault.only.empty();
+        std::string ime = ImeProblem(run, stuck), cut = CutFile(run), program = ProgramProblem(run, clean);
+        EXPECT_EQ(ime, "") << "no working input method";
+        EXPECT_EQ(cut, "") << "file left cut";
+        EXPECT_EQ(program, "") << "earlier program directory";
+        EXPECT_EQ(dataProblem, "") << "user data";
+        // The rights probe never reaches the record, nor cuts it.
+        EXPECT_EQ(run.Read("C:\\windows\\vornpath.voh"), kDir);
+        ExpectReleased(run);
+        bool working = ImeProblem(run, false).empty();
+        tally->runs++;
+        tally->clean += Missing(clean, Take(run), run).empty();
+        tally->noIme += !working;
+        tally->aside += !working && ime.empty();
+        tally->cut += !cut.empty();
+        tally->unusable += !program.empty();
+        tally->dataLost += !dataProblem.empty();
     }
 };
 
@@ -163,21 +284,22 @@ TEST_F(InstallSweepTest, EveryFailurePointOfTheSilentInstall) {
         // The earlier input method was loaded: moved aside, it asks for a restart.
         ASSERT_EQ(rc, kExitRestartNeeded);
         ASSERT_TRUE(run.boxes.empty()) << run.BoxTexts()[0];
+        ASSERT_EQ(ImeProblem(run, false), "");
+        ASSERT_EQ(run.Read(kSys + "vornhu4.ime"), Member("vornhu64.ime"));
         clean = Take(run);
     }
-    long points = 0;
+    Tally tally;
     for (const FaultClass& fault :
          {FaultClass{false, ""}, FaultClass{true, ""}, FaultClass{false, "CopyFileA"}, FaultClass{true, "_lwrite"}}) {
-        points += 1 + SweepFaults(
+        SweepFaults(
             [&](sim::Machine& run) { Prepare(run); }, [](sim::Machine&) { return 0; }, [&] { Install(); },
             [&](sim::Machine& run, int, bool last) {
                 EXPECT_TRUE(rc == kExitOk || rc == kExitRestartNeeded || rc == kExitStepFailed ||
                             rc == kExitImeLocked || rc == kExitNoPayload || rc == kExitNotAdministrator)
                     << "exit " << rc;
-                ExpectWhole(run);
-                std::string missing = Missing(clean, Take(run), run);
+                Judge(run, fault, clean, SilentDataProblem(run), &tally);
                 if (rc == kExitOk || rc == kExitRestartNeeded) {
-                    EXPECT_EQ(missing, "") << "exit " << rc;
+                    EXPECT_EQ(Missing(clean, Take(run), run), "") << "exit " << rc;
                 }
                 if (last) {
                     EXPECT_EQ(rc, kExitRestartNeeded);
@@ -185,33 +307,35 @@ TEST_F(InstallSweepTest, EveryFailurePointOfTheSilentInstall) {
             },
             fault);
     }
-    RecordProperty("failure_points", (int)points);
-    printf("whole-install sweep, silent: %ld failure points\n", points);
+    RecordProperty("failure_points", (int)tally.runs);
+    tally.Print("silent");
     sim::Use(&m);
 }
 
 TEST_F(InstallSweepTest, EveryFailurePointOfTheWalkThroughTheWindow) {
+    State clean;
     {
         sim::Machine run;
         Prepare(run);
         Walk(run);
         ASSERT_TRUE(run.gui.quitPosted);
-        ASSERT_TRUE(run.Exists("C:\\windows\\system32\\vornhu4.ime"));
+        ASSERT_EQ(ImeProblem(run, false), "");
+        clean = Take(run);
     }
-    long points = 0;
+    Tally tally;
     for (const FaultClass& fault : {FaultClass{false, ""}, FaultClass{true, ""}, FaultClass{false, "GlobalAlloc"}}) {
         sim::Machine* current = nullptr;
-        points += 1 + SweepFaults([&](sim::Machine& run) { Prepare(run), current = &run; },
-                                  [](sim::Machine&) { return 0; }, [&] { Walk(*current); },
-                                  [&](sim::Machine& run, int, bool last) {
-                                      EXPECT_EQ(rc, 0);
-                                      ExpectUserDataKept(run);
-                                      if (last) {
-                                          EXPECT_TRUE(run.gui.quitPosted);
-                                      }
-                                  },
-                                  fault);
+        SweepFaults([&](sim::Machine& run) { Prepare(run), current = &run; }, [](sim::Machine&) { return 0; },
+                    [&] { Walk(*current); },
+                    [&](sim::Machine& run, int, bool last) {
+                        EXPECT_EQ(rc, 0);
+                        Judge(run, fault, clean, WalkDataProblem(run), &tally);
+                        if (last) {
+                            EXPECT_TRUE(run.gui.quitPosted);
+                        }
+                    },
+                    fault);
     }
-    printf("whole-install sweep, window: %ld failure points\n", points);
+    tally.Print("window");
     sim::Use(&m);
 }

@@ -53,9 +53,10 @@ class PlaceTest : public SimTest {
     }
     // Packs the members, opens the payload and takes the machine's version
     // and code page as start-up would.
-    void Start() {
-        m.resources.clear();
-        m.resources.push_back({"VOZ", "TAVKVOZ", 2052, sim::ToBytes(testvoz::Build(members))});
+    void Start() { Start(m); }
+    void Start(sim::Machine& on) {
+        on.resources.clear();
+        on.resources.push_back({"VOZ", "TAVKVOZ", 2052, sim::ToBytes(testvoz::Build(members))});
         g_ctx.oemCodePage = GetOEMCP();
         Is64BitWindows();
         ASSERT_TRUE(OpenPayload());
@@ -143,6 +144,48 @@ TEST_F(PlaceTest, LoadedInputMethodIsMovedAsideWithoutAMessage) {
     EXPECT_EQ(m.Read(Sys("vornhu4.ime")), Patched(Data("vorn640.ime")));
     EXPECT_EQ(m.Read(Wow("vornhu2.ime")), "old32");
     EXPECT_EQ(m.Read(Wow("vornhu4.ime")), Patched(Data("vorn320.ime")));
+}
+
+// The earlier input method waits under its spare name until the full new
+// one is in place: then it goes, unless it is loaded.  A stub takes its place
+// only when the full one is there to follow (here its member fails first);
+// when that cannot be placed after all (its source changed meanwhile), the
+// earlier one comes back over the stub, which moves aside if the
+// registration loaded it.
+TEST_F(PlaceTest, EarlierInputMethodStaysUntilTheFullOneIsPlaced) {
+    m.AddFile(Sys("vornhu4.ime"), "old64");
+    m.Entry(Sys("vornhu4.ime"))->loaded = true;
+    m.AddFile(Wow("vornhu4.ime"), "old32");
+    Start();
+    BothPasses();
+    EXPECT_EQ(m.Read(Sys("vornhu4.ime")), Data("vornhu64.ime"));
+    EXPECT_EQ(m.Read(Sys("vornhu2.ime")), "old64");
+    EXPECT_EQ(m.List("C:\\windows\\syswow64"), std::vector<std::string>{"vornhu4.ime"});
+
+    for (bool memberFails : {true, false}) {
+        ClosePayload();
+        sim::Machine failing;
+        sim::Use(&failing);
+        ResetInstallContext();
+        CopyText(g_ctx.installDir, sizeof(g_ctx.installDir), kDir);
+        members[9].digest = memberFails ? std::string(32, 'A') : "";  // vornhu64.ime
+        failing.AddFile(At("vornhu64.ime"), "stale ime64");
+        failing.AddFile(Sys("vornhu4.ime"), "old64");
+        Start(failing);
+        PlaceProgramFiles(kPlaceUnpack);
+        EXPECT_EQ(failing.Read(Sys("vornhu4.ime")), memberFails ? "old64" : Patched(Data("vorn640.ime")));
+        if (!memberFails) {
+            failing.Entry(Sys("vornhu4.ime"))->loaded = true;  // the stub, loaded by the registration
+            failing.AddFile(At("vornhu64.ime"), "changed meanwhile");
+        }
+        PlaceProgramFiles(kPlaceReplace);
+        EXPECT_EQ(failing.Read(Sys("vornhu4.ime")), "old64");
+        EXPECT_EQ(failing.Exists(Sys("vornh12.ime")), !memberFails);
+        EXPECT_EQ(failing.Read(Wow("vornhu4.ime")), Data("vornhu4.ime"));
+        EXPECT_EQ(failing.BoxTexts().back(), CopyFailed("C:\\windows\\system32\\vornhu4.ime"));
+        ClosePayload();
+    }
+    sim::Use(&m);
 }
 
 TEST_F(PlaceTest, TargetsThatCannotBeReplacedAreNamed) {

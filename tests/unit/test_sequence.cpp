@@ -2,6 +2,7 @@
 // silent install reports the outcome.
 #include <set>
 
+#include "archive_builder.h"
 #include "sim_fixture.h"
 
 namespace {
@@ -23,8 +24,16 @@ class SequenceTest : public SimTest {
         SimTest::SetUp();
         m.driveTypes['D'] = DRIVE_FIXED;
         m.AddDir("D:\\");
+        m.resources.push_back({"VOZ", "TAVKVOZ", 2052, sim::ToBytes(testvoz::Build(testvoz::SampleMembers()))});
     }
     int Silent() { return SetupMain(nullptr, "setvosrf32", SW_SHOW); }
+    // The sequence alone, as the window runs it.
+    void Sequence() {
+        g_ctx.oemCodePage = GetOEMCP();
+        ResolveInstallDirectory();
+        ASSERT_TRUE(OpenPayload());
+        RunInstallSequence();
+    }
 };
 
 TEST_F(SequenceTest, FreshInstallRunsEveryStepAndStartsTheRegistrationProgram) {
@@ -61,8 +70,7 @@ TEST_F(SequenceTest, LoadedWow64FileIsMovedAsideAndFlagged) {
     SeedEarlierInstall(m);
     m.AddFile("C:\\windows\\syswow64\\vornhu4.ime", "old32");
     m.Entry("C:\\windows\\syswow64\\vornhu4.ime")->loaded = true;
-    ResolveInstallDirectory();
-    RunInstallSequence();
+    Sequence();
     EXPECT_EQ(g_ctx.sequenceStopped, 0);
     EXPECT_EQ(g_ctx.oldImeInUse, 1);
     EXPECT_EQ(m.Read("C:\\windows\\syswow64\\vornhu2.ime"), "old32");
@@ -74,7 +82,7 @@ TEST_F(SequenceTest, LoadedSystemFileMovedAsideDoesNotSetTheFlag) {
     m.Make32Bit();
     SeedEarlierInstall(m);
     m.Entry("C:\\windows\\system32\\vornhu4.ime")->loaded = true;
-    RunInstallSequence();
+    Sequence();
     EXPECT_EQ(g_ctx.sequenceStopped, 0);
     EXPECT_EQ(g_ctx.oldImeInUse, 0);
     EXPECT_EQ(m.Read("C:\\windows\\system32\\vornhu2.ime"), "old64");
@@ -111,8 +119,37 @@ TEST_F(SequenceTest, LockedWow64FileStopsOn64BitWindows) {
     EXPECT_EQ(m.Read("C:\\windows\\system32\\vornhu4.ime"), "old64");
 }
 
-TEST_F(SequenceTest, SilentInstallWithoutPayloadDoesNotClaimSuccess) {
+// SysWOW64's file had moved aside when system32's turned out locked: it is
+// back under its name, and nothing else is there.
+TEST_F(SequenceTest, LockedSystemFileStopsAndTheEarlierInputMethodStaysWhole) {
+    SeedEarlierInstall(m);
+    m.AddFile("C:\\windows\\syswow64\\vornhu4.ime", "old32");
+    for (const char* name : {"vornhu4.ime", "vornhu2.ime", "vornh12.ime"}) {
+        m.AddFile(std::string("C:\\windows\\system32\\") + name, "held");
+        m.Entry(std::string("C:\\windows\\system32\\") + name)->locked = true;
+    }
+    EXPECT_EQ(Silent(), kExitImeLocked);
+    EXPECT_EQ(g_ctx.oldImeInUse, 1);
+    EXPECT_EQ(m.Read("C:\\windows\\syswow64\\vornhu4.ime"), "old32");
+    EXPECT_EQ(m.List("C:\\windows\\syswow64"), std::vector<std::string>{"vornhu4.ime"});
+}
+
+// Without the payload or the work buffer nothing can be unpacked or checked:
+// the silent install says so as the window does, and touches nothing.
+TEST_F(SequenceTest, SilentInstallWithoutPayloadTouchesNothing) {
+    m.resources.clear();
+    SeedEarlierInstall(m);
+    m.Entry("C:\\windows\\system32\\vornhu4.ime")->loaded = true;
+    std::set<std::string> before;
+    for (const auto& kv : m.files) before.insert(kv.first);
     EXPECT_EQ(Silent(), kExitNoPayload);
+    EXPECT_EQ(m.BoxTexts(), std::vector<std::string>{"文件解压不完整，请到智能砚舟网站www.vornhu.com.cn重新下载安装。"});
+    EXPECT_EQ(m.Read("C:\\windows\\system32\\vornhu4.ime"), "old64");
+    for (const auto& kv : m.files) {
+        // Start-up rewrites the path records (with their drive directory) before any run mode.
+        bool record = kv.first.find("VORNPATH.VOH") != std::string::npos || kv.first == "D:\\VORNHU";
+        EXPECT_TRUE(before.count(kv.first) || record) << kv.first;
+    }
 }
 
 // Fails every fallible call of a silent install once, in turn: each run must
@@ -122,9 +159,10 @@ TEST_F(SequenceTest, EveryFailurePointEndsCleanly) {
     const std::set<std::string> allowed = {"C:\\PROGRAM FILES\\VORNHU", "C:\\WINDOWS", "D:\\VORNHU", "C:\\VORNHU"};
     int rc = 0;
     long total = SweepFaults(
-        [](sim::Machine& run) {
+        [&](sim::Machine& run) {
             run.driveTypes['D'] = DRIVE_FIXED;
             run.AddDir("D:\\");
+            run.resources = m.resources;
             ResetInstallContext();
         },
         [](sim::Machine& run) {

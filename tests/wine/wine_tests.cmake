@@ -78,6 +78,13 @@ foreach(variant win7-936 win7-950 win7-32 winxp win10)
   endforeach()
 endforeach()
 
+# An upgrade whose installation directory (a small tmpfs, mounted as root)
+# fills up half-way through the unpack: the earlier input method stays whole.
+add_test(NAME wine.win7-936.full.disk COMMAND ${VORN_WINE_RUN} --variant win7-936 test test_fulldisk.FullDisk)
+set_tests_properties(wine.win7-936.full.disk PROPERTIES
+  FIXTURES_REQUIRED wine_win7-936 LABELS wine-full TIMEOUT 400 ENVIRONMENT "${VORN_WINE_ENV}"
+  SKIP_REGULAR_EXPRESSION "the full-disk scenario is skipped")
+
 # On the code-page-950 prefix: the layout entry the next install recognises.
 add_test(NAME wine.win7-950.traditional COMMAND ${VORN_WINE_RUN} --variant win7-950 test test_harden.TraditionalLayoutText)
 set_tests_properties(wine.win7-950.traditional PROPERTIES
