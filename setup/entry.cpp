@@ -265,8 +265,9 @@ int SetupMain(HINSTANCE instance, LPCSTR commandLine, int showCommand) {
     g_ctx.oemCodePage = GetOEMCP();
     g_ctx.runState = kRunInteractive;
 
-    // The unattended words count for the silent install and the 64-bit
-    // registration only; the window is for a person at the screen.
+    // "/quiet" counts for the silent install and the 64-bit registration
+    // only: the window is for a person at the screen.  "/log=" counts for
+    // every mode: support staff ask a user for the log of a window's install.
     ReadAdminWords(commandLine);
     LPCSTR modeLine = ModeLine(commandLine);
     bool registration = ContainsWord(modeLine, WORD_REGISTER);
@@ -275,10 +276,8 @@ int SetupMain(HINSTANCE instance, LPCSTR commandLine, int showCommand) {
     // may hold a word like "/help": it never asks for the help.
     if (s_words.help && !registration) return ShowHelp(commandLine);
     if (registration) ReadInheritedWords();
-    if (registration || silent) {
-        g_ctx.quiet = s_words.quiet ? 1 : 0;
-        if (s_words.logPath[0]) LogOpen(s_words.logPath);
-    }
+    if (registration || silent) g_ctx.quiet = s_words.quiet ? 1 : 0;
+    if (s_words.logPath[0]) LogOpen(s_words.logPath);
     ResolveInstallDirectory();
     LogStart(commandLine);
 
@@ -298,11 +297,7 @@ int SetupMain(HINSTANCE instance, LPCSTR commandLine, int showCommand) {
     bool is64 = Is64BitWindows();
     if (is64 && g_ctx.commandMode == kCommandRegister) return RunRegistrationMode(commandLine);
     if (g_ctx.runState == kRunSilent) return RunSilentInstall();
-    if (LogEnabled()) {
-        LogEvent(LOG_MODE_WINDOW);
-        LogEnd(0, LOG_EXIT_WINDOW);
-        LogClose();
-    }
     g_ctx.quiet = 0;
-    return RunInteractive(instance, showCommand);
+    LogEvent(LOG_MODE_WINDOW);
+    return LogEnd(RunInteractive(instance, showCommand), LOG_EXIT_WINDOW);
 }

@@ -94,7 +94,7 @@
 #define LOG_RIGHTS_MISSING "administrator rights are missing"
 #define LOG_MODE_SILENT "silent install"
 #define LOG_MODE_REGISTER "64-bit registration of the input method in %s"
-#define LOG_MODE_WINDOW "the setup window runs; its messages are not logged"
+#define LOG_MODE_WINDOW "the setup window runs"
 #define LOG_PAYLOAD_MISSING "the payload resource or the 2 MiB work buffer could not be had"
 #define LOG_END "end: exit code %d (%s), %lu ms"
 #define LOG_EXIT_OK "installed; no step reported a failure"
