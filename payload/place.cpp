@@ -313,14 +313,14 @@ void PlaceProgramFiles(int pass) {
     CreateDirectoryA(g_ctx.installDir, NULL);
     if (g_ctx.windowsMajor >= 6) SetLowIntegrity();
     ReportPageRepaint();
-    Sleep(kPaintPauseMs);
+    PauseForScreen(kPaintPauseMs);
     if (unpack) UnpackPayload();
     ReportPageRepaint();
 
     CopyInInstallDir(NAME_IME, NAME_IME32);
     CopyInInstallDir(NAME_PHRASES5, NAME_PHRASES5_DAT);
     CopyInInstallDir(NAME_PHRASESPY, NAME_PHRASESPY_DAT);
-    Sleep(kPaintPauseMs);
+    PauseForScreen(kPaintPauseMs);
     ReportProgress(0, 64);
 
     if (Is64BitWindows()) {

@@ -1,5 +1,7 @@
 #include "setup/progress.h"
 
+#include "platform/win32.h"
+
 ProgressSink g_progress;
 
 void ReportPageRepaint(void) {
@@ -8,4 +10,8 @@ void ReportPageRepaint(void) {
 
 void ReportProgress(int done, int total) {
     if (g_progress.progress) g_progress.progress(done, total);
+}
+
+void PauseForScreen(unsigned long ms) {
+    if (g_progress.repaintPage) Sleep((DWORD)ms);
 }

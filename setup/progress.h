@@ -13,3 +13,6 @@ extern ProgressSink g_progress;
 // Forward to the sink; nothing when no window listens.
 void ReportPageRepaint(void);
 void ReportProgress(int done, int total);
+// The pause that lets a repainted page be seen; none when no window listens
+// (the silent install would only wait).
+void PauseForScreen(unsigned long ms);
