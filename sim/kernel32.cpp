@@ -290,8 +290,13 @@ UINT _lwrite(HFILE file, LPCSTR buffer, UINT bytes) {
     } else if (e->cut && f->pos <= e->cutFrom && f->pos + n >= e->cutTo) {
         e->cut = false;  // the bytes that did not reach the disk are written now
     }
-    if (f->pos + n > e->data.size()) e->data.resize(f->pos + n);
-    if (n) memcpy(e->data.data() + f->pos, buffer, n);
+    if (f->pos == e->data.size()) {
+        // Appending (the common case): no zero fill before the copy.
+        e->data.insert(e->data.end(), (const unsigned char*)buffer, (const unsigned char*)buffer + n);
+    } else {
+        if (f->pos + n > e->data.size()) e->data.resize(f->pos + n);
+        if (n) memcpy(e->data.data() + f->pos, buffer, n);
+    }
     f->pos += n;
     return n;
 }
