@@ -38,6 +38,29 @@ add_test(NAME wine.lib COMMAND ${Python3_EXECUTABLE} -B -m unittest -v test_wine
          WORKING_DIRECTORY ${VORN_WINE_DIR})
 set_tests_properties(wine.lib PROPERTIES LABELS wine TIMEOUT 60)
 
+# One scenario: wine.<variant>.<name> runs the unittest class `class`
+# (module.Class) in a clone of the variant's prefix; the fixtures after the
+# timeout are what it needs besides the booted prefix.
+function(vorn_wine_test variant name class label timeout)
+  add_test(NAME wine.${variant}.${name} COMMAND ${VORN_WINE_RUN} --variant ${variant} test ${class})
+  set_tests_properties(wine.${variant}.${name} PROPERTIES
+    FIXTURES_REQUIRED "wine_${variant};${ARGN}" LABELS ${label} TIMEOUT ${timeout} ENVIRONMENT "${VORN_WINE_ENV}")
+endfunction()
+
+# Several: each of `pairs` is name:Class of `module`; the test is named
+# <prefix><name>.
+function(vorn_wine_tests variant prefix module label timeout fixtures pairs)
+  foreach(pair ${pairs})
+    string(REPLACE ":" ";" pair "${pair}")
+    list(GET pair 0 name)
+    list(GET pair 1 class)
+    if(NOT class MATCHES "\\.")
+      set(class ${module}.${class})
+    endif()
+    vorn_wine_test(${variant} ${prefix}${name} ${class} ${label} ${timeout} ${fixtures})
+  endforeach()
+endfunction()
+
 set(VORN_WINE_BASIC silent:Silent admin:Admin register:Register register-default:RegisterDefault
     help:Help planted:test_harden.PlantedProgram)
 set(VORN_WINE_FULL outcome:Outcome files:Files system:SystemFiles registry:Registry reinstall:Reinstall)
@@ -51,44 +74,19 @@ foreach(variant win7-936 win7-950 win7-32 winxp win10)
   set_tests_properties(wine.${variant}.cleanup PROPERTIES
     FIXTURES_CLEANUP wine_${variant} LABELS wine TIMEOUT 120 ENVIRONMENT "${VORN_WINE_ENV}")
 
-  foreach(pair ${VORN_WINE_BASIC})
-    string(REPLACE ":" ";" pair "${pair}")
-    list(GET pair 0 name)
-    list(GET pair 1 class)
-    if(NOT class MATCHES "\\.")
-      set(class test_basic.${class})
-    endif()
-    add_test(NAME wine.${variant}.${name} COMMAND ${VORN_WINE_RUN} --variant ${variant} test ${class})
-    set_tests_properties(wine.${variant}.${name} PROPERTIES
-      FIXTURES_REQUIRED wine_${variant} LABELS wine TIMEOUT 300 ENVIRONMENT "${VORN_WINE_ENV}")
-  endforeach()
-
-  add_test(NAME wine.${variant}.full.install COMMAND ${VORN_WINE_RUN} --variant ${variant} test test_full.FullInstall)
-  set_tests_properties(wine.${variant}.full.install PROPERTIES
-    FIXTURES_SETUP winefull_${variant} FIXTURES_REQUIRED wine_${variant}
-    LABELS wine-full TIMEOUT 400 ENVIRONMENT "${VORN_WINE_ENV}")
-  foreach(pair ${VORN_WINE_FULL})
-    string(REPLACE ":" ";" pair "${pair}")
-    list(GET pair 0 name)
-    list(GET pair 1 class)
-    add_test(NAME wine.${variant}.full.${name} COMMAND ${VORN_WINE_RUN} --variant ${variant} test test_full.${class})
-    set_tests_properties(wine.${variant}.full.${name} PROPERTIES
-      FIXTURES_REQUIRED "wine_${variant};winefull_${variant}" LABELS wine-full TIMEOUT 400
-      ENVIRONMENT "${VORN_WINE_ENV}")
-  endforeach()
+  vorn_wine_tests(${variant} "" test_basic wine 300 "" "${VORN_WINE_BASIC}")
+  vorn_wine_test(${variant} full.install test_full.FullInstall wine-full 400)
+  set_tests_properties(wine.${variant}.full.install PROPERTIES FIXTURES_SETUP winefull_${variant})
+  vorn_wine_tests(${variant} full. test_full wine-full 400 winefull_${variant} "${VORN_WINE_FULL}")
 endforeach()
 
 # An upgrade whose installation directory (a small tmpfs, mounted as root)
 # fills up half-way through the unpack: the earlier input method stays whole.
-add_test(NAME wine.win7-936.full.disk COMMAND ${VORN_WINE_RUN} --variant win7-936 test test_fulldisk.FullDisk)
-set_tests_properties(wine.win7-936.full.disk PROPERTIES
-  FIXTURES_REQUIRED wine_win7-936 LABELS wine-full TIMEOUT 400 ENVIRONMENT "${VORN_WINE_ENV}"
-  SKIP_REGULAR_EXPRESSION "the full-disk scenario is skipped")
+vorn_wine_test(win7-936 full.disk test_fulldisk.FullDisk wine-full 400)
+set_tests_properties(wine.win7-936.full.disk PROPERTIES SKIP_REGULAR_EXPRESSION "the full-disk scenario is skipped")
 
 # On the code-page-950 prefix: the layout entry the next install recognises.
-add_test(NAME wine.win7-950.traditional COMMAND ${VORN_WINE_RUN} --variant win7-950 test test_harden.TraditionalLayoutText)
-set_tests_properties(wine.win7-950.traditional PROPERTIES
-  FIXTURES_REQUIRED wine_win7-950 LABELS wine TIMEOUT 300 ENVIRONMENT "${VORN_WINE_ENV}")
+vorn_wine_test(win7-950 traditional test_harden.TraditionalLayoutText wine 300)
 
 # The setup window in Xvfb, on the 64-bit systems of both code pages, on
 # the "32-bit" one (where the install ends without the last page) and on
@@ -97,57 +95,24 @@ find_program(VORN_XVFB Xvfb)
 find_program(VORN_XDOTOOL xdotool)
 if(VORN_XVFB AND VORN_XDOTOOL)
   foreach(variant win7-936 win7-950 win7-32 win10)
-    add_test(NAME wine.${variant}.gui.walk COMMAND ${VORN_WINE_RUN} --variant ${variant} test test_gui.Walk)
-    set_tests_properties(wine.${variant}.gui.walk PROPERTIES
-      FIXTURES_SETUP winegui_${variant} FIXTURES_REQUIRED wine_${variant}
-      LABELS wine-gui TIMEOUT 400 ENVIRONMENT "${VORN_WINE_ENV}")
-    foreach(pair ${VORN_WINE_GUI})
-      string(REPLACE ":" ";" pair "${pair}")
-      list(GET pair 0 name)
-      list(GET pair 1 class)
-      add_test(NAME wine.${variant}.gui.${name} COMMAND ${VORN_WINE_RUN} --variant ${variant} test test_gui.${class})
-      set_tests_properties(wine.${variant}.gui.${name} PROPERTIES
-        FIXTURES_REQUIRED "wine_${variant};winegui_${variant}" LABELS wine-gui TIMEOUT 120
-        ENVIRONMENT "${VORN_WINE_ENV}")
-    endforeach()
-    add_test(NAME wine.${variant}.gui.abandon COMMAND ${VORN_WINE_RUN} --variant ${variant} test test_gui.Abandon)
-    set_tests_properties(wine.${variant}.gui.abandon PROPERTIES
-      FIXTURES_REQUIRED wine_${variant} LABELS wine-gui TIMEOUT 200 ENVIRONMENT "${VORN_WINE_ENV}")
+    vorn_wine_test(${variant} gui.walk test_gui.Walk wine-gui 400)
+    set_tests_properties(wine.${variant}.gui.walk PROPERTIES FIXTURES_SETUP winegui_${variant})
+    vorn_wine_tests(${variant} gui. test_gui wine-gui 120 winegui_${variant} "${VORN_WINE_GUI}")
+    vorn_wine_test(${variant} gui.abandon test_gui.Abandon wine-gui 200)
   endforeach()
-  # Before and after the install: a program holding the input method, its
-  # shared memory, the skin dialog (both code pages).
-  foreach(variant win7-936 win7-950)
-    add_test(NAME wine.${variant}.gui.held
-             COMMAND ${VORN_WINE_RUN} --variant ${variant} test test_imeui.HeldInputMethod)
-    set_tests_properties(wine.${variant}.gui.held PROPERTIES
-      FIXTURES_REQUIRED wine_${variant} LABELS wine-gui TIMEOUT 400 ENVIRONMENT "${VORN_WINE_ENV}")
-  endforeach()
-  # A second upgrade while a program holds the input method and keeps the
-  # user's files open: every earlier file comes back, a large dictionary too.
-  add_test(NAME wine.win7-936.gui.upgrade-held
-           COMMAND ${VORN_WINE_RUN} --variant win7-936 test test_upgrade_held.HeldUpgrade)
-  set_tests_properties(wine.win7-936.gui.upgrade-held PROPERTIES
-    FIXTURES_REQUIRED wine_win7-936 LABELS wine-gui TIMEOUT 400 ENVIRONMENT "${VORN_WINE_ENV}")
-  add_test(NAME wine.win7-936.gui.close COMMAND ${VORN_WINE_RUN} --variant win7-936 test test_gui.CloseBox)
-  set_tests_properties(wine.win7-936.gui.close PROPERTIES
-    FIXTURES_REQUIRED wine_win7-936 LABELS wine-gui TIMEOUT 200 ENVIRONMENT "${VORN_WINE_ENV}")
-  # On both code pages: this input method as the only preload entry; an
+  # On both code pages: a program holding the input method, its shared
+  # memory, the skin dialog; this input method as the only preload entry; an
   # upgrade over an earlier installation with user data: Yes, No, and the
   # input method file lost before the report.
   foreach(variant win7-936 win7-950)
-    add_test(NAME wine.${variant}.gui.only-ime
-             COMMAND ${VORN_WINE_RUN} --variant ${variant} test test_imeui.OnlyPreloadEntry)
-    set_tests_properties(wine.${variant}.gui.only-ime PROPERTIES
-      FIXTURES_REQUIRED wine_${variant} LABELS wine-gui TIMEOUT 300 ENVIRONMENT "${VORN_WINE_ENV}")
-    foreach(pair upgrade:Upgrade upgrade-no:UpgradeNo lost-ime:LostImeFile)
-      string(REPLACE ":" ";" pair "${pair}")
-      list(GET pair 0 name)
-      list(GET pair 1 class)
-      add_test(NAME wine.${variant}.gui.${name} COMMAND ${VORN_WINE_RUN} --variant ${variant} test test_upgrade.${class})
-      set_tests_properties(wine.${variant}.gui.${name} PROPERTIES
-        FIXTURES_REQUIRED wine_${variant} LABELS wine-gui TIMEOUT 400 ENVIRONMENT "${VORN_WINE_ENV}")
-    endforeach()
+    vorn_wine_test(${variant} gui.held test_imeui.HeldInputMethod wine-gui 400)
+    vorn_wine_test(${variant} gui.only-ime test_imeui.OnlyPreloadEntry wine-gui 300)
+    vorn_wine_tests(${variant} gui. test_upgrade wine-gui 400 "" "upgrade:Upgrade;upgrade-no:UpgradeNo;lost-ime:LostImeFile")
   endforeach()
+  # A second upgrade while a program holds the input method and keeps the
+  # user's files open: every earlier file comes back, a large dictionary too.
+  vorn_wine_test(win7-936 gui.upgrade-held test_upgrade_held.HeldUpgrade wine-gui 400)
+  vorn_wine_test(win7-936 gui.close test_gui.CloseBox wine-gui 200)
 else()
   message(WARNING "Xvfb or xdotool missing: the window tests under Wine are not registered")
 endif()
@@ -156,15 +121,11 @@ endif()
 # and on Windows 10: no message box in any process, and the log it leaves
 # (on Windows 10: the version 10.0, and no input.dll for the input profile).
 foreach(variant win7-936 win10)
-  add_test(NAME wine.${variant}.quiet COMMAND ${VORN_WINE_RUN} --variant ${variant} test test_quiet.QuietInstall)
-  set_tests_properties(wine.${variant}.quiet PROPERTIES
-    FIXTURES_REQUIRED wine_${variant} LABELS wine-full TIMEOUT 400 ENVIRONMENT "${VORN_WINE_ENV}")
+  vorn_wine_test(${variant} quiet test_quiet.QuietInstall wine-full 400)
 endforeach()
 # A second silent install while a program holds the first one's input method
 # loaded: exit code 3010.
-add_test(NAME wine.win10.restart COMMAND ${VORN_WINE_RUN} --variant win10 test test_quiet.LoadedInputMethod)
-set_tests_properties(wine.win10.restart PROPERTIES
-  FIXTURES_REQUIRED wine_win10 LABELS wine-full TIMEOUT 400 ENVIRONMENT "${VORN_WINE_ENV}")
+vorn_wine_test(win10 restart test_quiet.LoadedInputMethod wine-full 400)
 
 # The platform contract suite against Wine's Win32.
 add_test(NAME contract.wine COMMAND ${VORN_WINE_RUN} --variant win7-936 contract)
