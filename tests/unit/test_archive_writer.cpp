@@ -13,18 +13,6 @@ namespace {
 
 const char* kArchive = "C:\\old\\vornback.voz";
 
-std::string Hex(const std::string& bytes) {
-    unsigned char d[16];
-    sim::Md5(bytes.data(), bytes.size(), d);
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char b : d) {
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
-}
-
 std::string Le32(uint32_t v) {
     std::string s(4, '\0');
     for (int i = 0; i < 4; i++) s[i] = (char)(v >> (8 * i));
@@ -45,7 +33,7 @@ std::string Member(const std::string& name, const std::string& contents) {
     std::string record = "VF";
     record += name;
     record.resize(18, '\0');
-    record += Hex(contents);
+    record += testvoz::Md5Hex(contents);
     record.resize(52, '\0');
     return record + Le32((uint32_t)z.size()) + z;
 }
