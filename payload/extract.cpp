@@ -189,58 +189,56 @@ static HGLOBAL ExpandAlone(const VozMember* member, DWORD cbLargest, DWORD* cbEx
     return block;
 }
 
+// How an archive is unpacked beyond what the payload needs.
+struct ExtractOptions {
+    DWORD cbLargest;      // members up to this size come back through a block of their own (0: the work area's room)
+    bool userData;        // the user's own files: on the disk before they replace anything, power cut or not
+    char* rewrittenList;  // gets the digest of the phrase list as written, when that was not its own bytes
+    LPCSTR keepName;      // the member checked but not written: the file of that name stays
+};
+
 // Checks and writes the `length` expanded bytes of a member (room for the
-// digest's reserve behind them).  When the bytes written are not the
-// member's own (the phrase list given its trailer), their digest goes to
-// `written` (when not null).  A member named `keepName` is checked, not
-// written.
+// digest's reserve behind them).
 static bool WriteMember(const VozMember* member, bool legacy, LPCSTR path, BYTE* data, DWORD length,
-                        char* written, bool userData, LPCSTR keepName) {
+                        const ExtractOptions* options) {
     if (!legacy) {
         char* digest = (char*)data + length + kDigestGap;
         DigestHex(data, length, digest);
         if (!DigestMatches(digest, member->digest)) return false;
     }
-    if (keepName && strcmp(member->name, keepName) == 0) return true;
+    if (options->keepName && strcmp(member->name, options->keepName) == 0) return true;
     if (strcmp(member->name, PHRASE_LIST_NAME) == 0) {
         bool trailed = length >= kTrailerBytes && memcmp(data + length - kTrailerBytes, PHRASE_TRAILER_TAG, 4) == 0;
         length = AddPhraseListTrailer(data, length) + kTrailerBytes;
-        if (!trailed && written) DigestHex(data, length, written);
+        if (!trailed && options->rewrittenList) DigestHex(data, length, options->rewrittenList);
     }
-    // Whole or not at all: an earlier file stays until its new version is
-    // complete.  The user's own files reach the disk before they replace
-    // anything, power cut or not.
-    if (!WriteFileWhole(path, data, length, NULL, userData)) return false;
+    // Whole or not at all: an earlier file stays until its new version is complete.
+    if (!WriteFileWhole(path, data, length, NULL, options->userData)) return false;
     LogFileWritten(member->name, path, length);
     return true;
 }
 
 // Expands, checks and writes one member; false when it failed.  `area` is
 // the work area (name, then the expanded bytes), `cbExpand` the room for
-// the expanded bytes; a larger member comes back through a block of its own
-// when `cbLargest` allows it.
-static bool ExtractMember(const VozMember* member, bool legacy, BYTE* area, DWORD cbExpand, DWORD cbLargest,
-                          char* written, LPCSTR keepName) {
+// the expanded bytes.
+static bool ExtractMember(const VozMember* member, bool legacy, BYTE* area, DWORD cbExpand,
+                          const ExtractOptions* options) {
     char path[MAX_PATH];
     if (!MemberPath(path, sizeof(path), member->name)) return false;
     BYTE* data = area + kNameArea;
     uLongf cbData = cbExpand;
     int status = uncompress(data, &cbData, member->compressed, member->cbCompressed);
     HGLOBAL alone = NULL;
-    if (status == Z_BUF_ERROR && cbLargest > cbExpand) {
+    if (status == Z_BUF_ERROR && options->cbLargest > cbExpand) {
         DWORD cbAlone = 0;
-        alone = ExpandAlone(member, cbLargest, &cbAlone);
+        alone = ExpandAlone(member, options->cbLargest, &cbAlone);
         if (alone) {
             data = (BYTE*)alone;
             cbData = cbAlone;
             status = Z_OK;
         }
     }
-    // Only the restore lets members grow past the work area: the user's data.
-    bool userData = cbLargest != 0;
-    bool ok =
-        status == Z_OK && cbData != 0 &&
-        WriteMember(member, legacy, path, data, (DWORD)cbData, written, userData, keepName);
+    bool ok = status == Z_OK && cbData != 0 && WriteMember(member, legacy, path, data, (DWORD)cbData, options);
     if (alone) GlobalFree(alone);
     return ok;
 }
@@ -258,11 +256,7 @@ bool MatchesMember(const BYTE* archive, DWORD cbArchive, LPCSTR name, const char
 // not match their digest, or that cannot be written gets its own message; the
 // walk goes on.  A damaged record ends the walk, and the members after it
 // count as failed without a message (the caller reports the whole).
-// Members up to `cbLargest` bytes (0: the work area's room) come back.  The
-// digest of the phrase list as written goes to `rewrittenList` (when not
-// null) if those were not the member's own bytes (it was given its trailer).
-static bool ExtractMembers(const BYTE* archive, DWORD cbArchive, BYTE* workArea, DWORD cbLargest,
-                           char* rewrittenList, LPCSTR keepName) {
+static bool ExtractMembers(const BYTE* archive, DWORD cbArchive, BYTE* workArea, const ExtractOptions* options) {
     MemberIterator it;
     if (!VozBegin(&it, archive, cbArchive, kMarkerExact)) return false;
     if (it.count == 0) return true;
@@ -284,7 +278,7 @@ static bool ExtractMembers(const BYTE* archive, DWORD cbArchive, BYTE* workArea,
     while (VozNext(&it, &member)) {
         // The walker guarantees the name ends inside its field.
         snprintf((char*)workArea, kNameArea, "%s", member.name);
-        if (ExtractMember(&member, it.legacy, workArea, cbExpand, cbLargest, rewrittenList, keepName))
+        if (ExtractMember(&member, it.legacy, workArea, cbExpand, options))
             passed++;
         else
             ReportMemberFailure((LPCSTR)workArea);
@@ -293,7 +287,8 @@ static bool ExtractMembers(const BYTE* archive, DWORD cbArchive, BYTE* workArea,
 }
 
 bool ExtractArchive(const BYTE* archive, DWORD cbArchive, BYTE* workArea, LPCSTR keepName) {
-    return ExtractMembers(archive, cbArchive, workArea, 0, NULL, keepName);
+    ExtractOptions options = {0, false, NULL, keepName};
+    return ExtractMembers(archive, cbArchive, workArea, &options);
 }
 
 // VerifyArchive; a phrase list whose file has the digest `rewrittenList`
@@ -419,7 +414,8 @@ void RestoreUserData(void) {
     // list given its trailer on the way is held to what was written (the
     // archive keeps the user's own bytes).
     char rewrittenList[kDigestChars] = {0};
-    bool allWritten = ExtractMembers(archive, got, g_ctx.workBuffer, kVozMaxMemberBytes, rewrittenList, NULL);
+    ExtractOptions options = {kVozMaxMemberBytes, true, rewrittenList, NULL};
+    bool allWritten = ExtractMembers(archive, got, g_ctx.workBuffer, &options);
     char* failures = (char*)g_ctx.workBuffer;
     char* exclusions = (char*)g_ctx.workBuffer + kExclusionsOffset;
     exclusions[0] = 0;

@@ -217,20 +217,20 @@ bool FlushFileToDisk(LPCSTR path) {
     return flushed;
 }
 
-bool CopyFileWhole(LPCSTR source, LPCSTR target) {
-    char spare[MAX_PATH];
-    if (!SpareName(target, spare, sizeof(spare))) return false;
-    DeleteIfPresent(spare);
-    if (CopyFileA(source, spare, TRUE) && SwapIntoPlace(spare, target)) return true;
-    DWORD error = GetLastError();
-    DeleteFileA(spare);
-    SetLastError(error);
-    return false;
-}
-
 HANDLE OpenSharedRead(LPCSTR path) {
     return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
                        FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+bool ReadUpTo(HANDLE file, void* out, DWORD cb, DWORD* cbRead) {
+    *cbRead = 0;
+    while (*cbRead < cb) {
+        DWORD got = 0;
+        if (!ReadFile(file, (BYTE*)out + *cbRead, cb - *cbRead, &got, NULL)) return false;
+        if (got == 0) break;
+        *cbRead += got;
+    }
+    return true;
 }
 
 HGLOBAL ReadFileShared(LPCSTR path, DWORD cbLimit, DWORD cbSpare, DWORD* cbRead) {
@@ -245,36 +245,24 @@ HGLOBAL ReadFileShared(LPCSTR path, DWORD cbLimit, DWORD cbSpare, DWORD* cbRead)
         block = GlobalAlloc(GPTR, (SIZE_T)cbFile + cbSpare);
         error = block ? 0 : ERROR_NOT_ENOUGH_MEMORY;
     }
-    // The holder may be writing: what was there when the length was taken,
-    // or less if the file shrank meanwhile.
-    DWORD done = 0;
-    while (block && done < cbFile) {
-        DWORD got = 0;
-        if (!ReadFile(file, (BYTE*)block + done, cbFile - done, &got, NULL)) {
-            error = GetLastError();
-            GlobalFree(block);
-            block = NULL;
-        } else if (got == 0) {
-            break;
-        } else {
-            done += got;
-        }
+    if (block && !ReadUpTo(file, block, cbFile, cbRead)) {
+        error = GetLastError();
+        GlobalFree(block);
+        block = NULL;
     }
     CloseHandle(file);
     if (!block) {
+        *cbRead = 0;
         SetLastError(error);
-        return NULL;
     }
-    *cbRead = done;
     return block;
 }
 
-bool CopyFileShared(LPCSTR source, LPCSTR target) {
+bool CopyFileWhole(LPCSTR source, LPCSTR target, bool flush) {
     DWORD cb = 0;
     HGLOBAL block = ReadFileShared(source, kVozMaxMemberBytes, 0, &cb);
     if (!block) return false;
-    // Used for the user's own files: flushed.
-    bool whole = WriteFileWhole(target, block, cb, NULL, true);
+    bool whole = WriteFileWhole(target, block, cb, NULL, flush);
     DWORD error = GetLastError();
     GlobalFree(block);
     SetLastError(error);

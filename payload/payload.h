@@ -39,8 +39,6 @@ int RenameAsideTo(LPCSTR path, char* aside, size_t cbAside, LPCSTR keep = NULL);
 // copy is an archive.  Program files go without it (the next setup rewrites
 // them, and a flush per file costs an install dearly on a busy disk).
 bool WriteFileWhole(LPCSTR target, const void* bytes, DWORD cbBytes, LPCSTR keep = NULL, bool flush = false);
-// The same with the bytes of the file `source` (CopyFileA to the spare).
-bool CopyFileWhole(LPCSTR source, LPCSTR target);
 // Other programs (the running input method) may hold the user's files open
 // for writing, and CopyFileA on Windows opens its source without write
 // sharing: such files are read through this open, which lets others go on
@@ -50,9 +48,13 @@ HANDLE OpenSharedRead(LPCSTR path);
 // bytes behind its `*cbRead` bytes; null (GetLastError tells why) when it
 // cannot be opened or read, or is longer than `cbLimit`.
 HGLOBAL ReadFileShared(LPCSTR path, DWORD cbLimit, DWORD cbSpare, DWORD* cbRead);
-// Copies a file read that way with WriteFileWhole; files over
-// kVozMaxMemberBytes are refused.
-bool CopyFileShared(LPCSTR source, LPCSTR target);
+// Reads up to `cb` bytes into `out`; `*cbRead` is what the file holds now
+// (a program writing it may have made it shorter).  False on a read error.
+bool ReadUpTo(HANDLE file, void* out, DWORD cb, DWORD* cbRead);
+// The bytes of the file `source` (read that way; up to kVozMaxMemberBytes)
+// written whole to `target`, flushed when asked.  A source that cannot be
+// read leaves the target alone.
+bool CopyFileWhole(LPCSTR source, LPCSTR target, bool flush = false);
 // Makes the bytes of a file written earlier reach the disk; false when they
 // could not.
 bool FlushFileToDisk(LPCSTR path);

@@ -148,13 +148,7 @@ bool PrepareMember(LPCSTR sourcePath, NewMember* m) {
     m->bytes = (BYTE*)m->block;
     // It may shrink while the holder writes: what is there is packed.
     DWORD cbRead = 0;
-    bool read = m->bytes != NULL;
-    while (read && cbRead < m->cbSource) {
-        DWORD got = 0;
-        read = ReadFile(source, m->bytes + cbRead, m->cbSource - cbRead, &got, NULL) != FALSE;
-        if (read && got == 0) break;
-        cbRead += got;
-    }
+    bool read = m->bytes != NULL && ReadUpTo(source, m->bytes, m->cbSource, &cbRead);
     CloseHandle(source);
     if (!read) return false;
     m->cbRead = cbRead;

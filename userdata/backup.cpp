@@ -7,9 +7,9 @@
 // in; a listed file that is there but cannot be read (held without sharing,
 // say) is left out and named in the log.  When a required file that is there
 // could not be packed, or the backup is interrupted, the earlier archive
-// stays as it was and the new one waits under the spare name.  Every file that exists is packed, even
-// after a required one failed, so that support can always restore the
-// user's files with `voz`.
+// stays as it was and the new one waits under the spare name.  Every file
+// that exists is packed, even after a required one failed, so that support
+// can always restore the user's files with `voz`.
 #include "payload/payload.h"
 #include "payload/texts.h"
 #include "setup/context.h"
@@ -80,7 +80,7 @@ bool BackupUserData(void) {
             // The running input method may hold the ".voh" open for writing:
             // it is read with sharing, and the ".bak" replaced whole.  A
             // failed copy leaves the older ".bak", which is packed instead.
-            if (!CopyFileShared(source, bakPath)) {
+            if (!CopyFileWhole(source, bakPath, true)) {
                 DWORD error = GetLastError();
                 if (IsFile(source)) {
                     complete = false;
