@@ -46,9 +46,11 @@ bool EndsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-bool IsOurLayoutText(const std::string& value) {
-    const std::string text = "智能砚舟输入平台";
-    const std::u16string wide = u"智能砚舟输入平台";
+// A layout text of this input method (of this version, `current`), written
+// narrow or wide.
+bool IsOurLayoutText(const std::string& value, bool current = false) {
+    const std::string text = current ? "智能砚舟输入平台  7.7" : "智能砚舟输入平台";
+    const std::u16string wide = current ? u"智能砚舟输入平台  7.7" : u"智能砚舟输入平台";
     const std::string wideBytes((const char*)wide.data(), wide.size() * 2);
     return value.compare(0, text.size(), text) == 0 || value.compare(0, wideBytes.size(), wideBytes) == 0;
 }
@@ -70,14 +72,9 @@ std::string Missing(const State& clean, const State& after, sim::Machine& run) {
         auto it = after.registry.find(kv.first);
         if (it == after.registry.end() || it->second != kv.second) return "registry " + kv.first;
     }
-    const std::string text = "智能砚舟输入平台  7.7";
-    const std::u16string wide = u"智能砚舟输入平台  7.7";
-    const std::string wideBytes((const char*)wide.data(), wide.size() * 2);
-    for (const std::string& key : run.Subkeys(HKEY_LOCAL_MACHINE, kLayouts)) {
-        std::string value = run.GetValue(HKEY_LOCAL_MACHINE, kLayouts + "\\" + key, "layout text");
-        if (value.compare(0, text.size(), text) == 0 || value.compare(0, wideBytes.size(), wideBytes) == 0)
+    for (const std::string& key : run.Subkeys(HKEY_LOCAL_MACHINE, kLayouts))
+        if (IsOurLayoutText(run.GetValue(HKEY_LOCAL_MACHINE, kLayouts + "\\" + key, "layout text"), true))
             return std::string();
-    }
     return "a Keyboard Layouts entry with this input method's text";
 }
 

@@ -176,28 +176,5 @@ class RegisterDefault(Scenario):
         self.assertFalse(self.prefix.exists("C:\\x"))
 
 
-class Help(Scenario):
-    """`/?` and `setvosrf32 /HELP`: one help box each, exit 0, nothing
-    installed or probed; `/help /quiet` with a log: the help in the log."""
-
-    @classmethod
-    def setUpClass(cls):
-        cls.prefix = fresh_clone("help")
-        before = Snapshot(cls.prefix)
-        cls.runs = [cls.prefix.run(CONFIG["setup"], args, name="help") for args in (["/?"], ["setvosrf32", "/HELP"])]
-        cls.written = [p for p in Snapshot(cls.prefix).changes(before) if p != "vornsetup64.exe"]
-        cls.quiet = cls.prefix.run(CONFIG["setup"], ["/help", "/quiet", "/log=C:\\vorn help.log"], name="help-quiet")
-
-    def test_help_box_exit_0_and_nothing_written(self):
-        for result in self.runs + [self.quiet]:
-            self.assertCleanRun(result, codes=(0,))
-            self.assertEqual([(b.kind, b.title, b.flags, b.text[:13]) for b in result.message_boxes],
-                             [] if result is self.quiet else [("W", "智能砚舟安装", 0, "智能砚舟 7.7 安装程序")])
-        self.assertEqual(self.written, [])
-        log = self.prefix.read("C:\\vorn help.log").decode("utf-8-sig")
-        self.assertIn("3010：安装成功，需要重新启动计算机才能完成。 / 安装窗口", log)
-        self.assertIn("end: exit code 0 (the help was shown; nothing was installed)", log)
-
-
 if __name__ == "__main__":
     unittest.main()

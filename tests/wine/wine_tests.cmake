@@ -62,7 +62,7 @@ function(vorn_wine_tests variant prefix module label timeout fixtures pairs)
 endfunction()
 
 set(VORN_WINE_BASIC silent:Silent admin:Admin register:Register register-default:RegisterDefault
-    help:Help planted:test_harden.PlantedProgram)
+    planted:test_harden.PlantedProgram)
 set(VORN_WINE_FULL outcome:Outcome files:Files system:SystemFiles registry:Registry reinstall:Reinstall)
 set(VORN_WINE_GUI pages:Pages outcome:WalkOutcome files:WalkFiles system:WalkSystemFiles registry:WalkRegistry)
 
