@@ -14,17 +14,11 @@
 // exit code.  No message is shown.
 #include "imereg/imereg.h"
 #include "imereg/texts.h"
+#include "payload/payload.h"
 #include "setup/context.h"
 #include "setup/log.h"
 
 enum { kProfileChars = 24 };
-
-// GetProcAddress hands back a generic function pointer; going through
-// void(*)(void) keeps the compiler from warning about the cast.
-template <typename T>
-static T ProcAs(FARPROC proc) {
-    return reinterpret_cast<T>(reinterpret_cast<void (*)(void)>(proc));
-}
 
 void AddLayoutToUserProfiles(DWORD layoutId) {
     if (!IsWindows8OrLater()) return;
@@ -43,16 +37,8 @@ void AddLayoutToUserProfiles(DWORD layoutId) {
         if (!narrow[i]) break;
     }
 
-    char system[MAX_PATH];
     char path[MAX_PATH];
-    UINT cchSystem = GetSystemDirectoryA(system, sizeof(system));
-    int cchPath =
-        cchSystem == 0 || cchSystem >= sizeof(system) ? -1 : snprintf(path, sizeof(path), FMT_SYSTEM_INPUT_DLL, system);
-    if (cchPath < 0 || (size_t)cchPath >= sizeof(path)) {
-        NoteFailure();
-        return;
-    }
-    HMODULE input = LoadLibraryA(path);
+    HMODULE input = LoadSystemLibrary(DLL_INPUT, path, sizeof(path));
     if (!input) {
         LogEvent(LOG_PROFILE_NO_DLL, narrow, path);
         return;

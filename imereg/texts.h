@@ -95,7 +95,7 @@
 
 // The user's input profiles (Windows 8 and later): input language, then the
 // layout id, as InstallLayoutOrTip takes them.
-#define FMT_SYSTEM_INPUT_DLL "%s\\input.dll"
+#define DLL_INPUT "input.dll"
 #define FN_INSTALL_LAYOUT_OR_TIP "InstallLayoutOrTip"
 #define FMT_INPUT_PROFILE "%04X:%08lX"
 

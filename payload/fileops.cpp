@@ -5,11 +5,15 @@
 #include "payload/texts.h"
 #include "payload/voz.h"
 
-// GetProcAddress hands back a generic function pointer; going through
-// void(*)(void) keeps the compiler from warning about the cast.
-template <typename T>
-static T ProcAs(FARPROC proc) {
-    return reinterpret_cast<T>(reinterpret_cast<void (*)(void)>(proc));
+HMODULE LoadSystemLibrary(LPCSTR name, char* path, size_t cbPath) {
+    char system[MAX_PATH];
+    UINT n = GetSystemDirectoryA(system, sizeof(system));
+    int cch = n == 0 || n >= sizeof(system) ? -1 : snprintf(path, cbPath, FMT_SYSTEM_DLL, system, name);
+    if (cch < 0 || (size_t)cch >= cbPath) {
+        if (cbPath) snprintf(path, cbPath, "%s", name);
+        return NULL;
+    }
+    return LoadLibraryA(path);
 }
 
 // advapi32's MD5, loaded on demand: every Windows from NT on exports it but
@@ -24,15 +28,8 @@ struct Md5Functions {
 // False (and nothing to unload) when the library or one function is missing.
 static bool LoadMd5(Md5Functions* md5) {
     memset(md5, 0, sizeof(*md5));
-    // By its full path in the system directory: never a planted advapi32.dll
-    // beside the setup program or in the current directory.
-    char system[MAX_PATH];
     char path[MAX_PATH];
-    UINT n = GetSystemDirectoryA(system, sizeof(system));
-    if (n == 0 || n >= sizeof(system)) return false;
-    int cch = snprintf(path, sizeof(path), FMT_SYSTEM_DLL, system, DLL_ADVAPI32);
-    if (cch < 0 || (size_t)cch >= sizeof(path)) return false;
-    md5->module = LoadLibraryA(path);
+    md5->module = LoadSystemLibrary(DLL_ADVAPI32, path, sizeof(path));
     if (!md5->module) return false;
     md5->init = ProcAs<VORN_MD5INIT>(GetProcAddress(md5->module, FN_MD5INIT));
     md5->update = ProcAs<VORN_MD5UPDATE>(GetProcAddress(md5->module, FN_MD5UPDATE));

@@ -14,6 +14,11 @@ enum { kPlaceUnpack = 1, kPlaceReplace = 2 };
 bool OpenPayload(void);
 void ClosePayload(void);
 
+// Loads the DLL `name` by its full path in the system directory, never by a
+// bare name that the search could take from the download folder of this
+// elevated program; the path tried goes to `path`.  Null when it cannot.
+HMODULE LoadSystemLibrary(LPCSTR name, char* path, size_t cbPath);
+
 // Upper-case hexadecimal MD5 of a byte range; all zero when advapi32's MD5
 // functions are not available.
 void DigestHex(const void* bytes, DWORD cbBytes, char out[kDigestChars]);

@@ -24,6 +24,13 @@
 #include <stdio.h>
 #include <string.h>
 
+// GetProcAddress hands back a generic function pointer; going through
+// void(*)(void) keeps the compiler from warning about the cast.
+template <typename T>
+static inline T ProcAs(FARPROC proc) {
+    return reinterpret_cast<T>(reinterpret_cast<void (*)(void)>(proc));
+}
+
 // The payload digest functions of advapi32 are exported but not declared by
 // the SDK; this is their documented context layout.
 struct VORN_MD5_CTX {

@@ -8,13 +8,6 @@
 #include "setup/texts.h"
 #include "ui/window.h"
 
-// GetProcAddress hands back a generic function pointer; going through
-// void(*)(void) keeps the compiler from warning about the cast.
-template <typename T>
-static T ProcAs(FARPROC proc) {
-    return reinterpret_cast<T>(reinterpret_cast<void (*)(void)>(proc));
-}
-
 bool ContainsWord(LPCSTR text, LPCSTR word) {
     if (!text || !word || !*text) return false;
     size_t cchWord = strlen(word);
