@@ -238,7 +238,10 @@ static bool ExtractMember(const VozMember* member, bool legacy, BYTE* area, DWOR
             status = Z_OK;
         }
     }
-    bool ok = status == Z_OK && cbData != 0 && WriteMember(member, legacy, path, data, (DWORD)cbData, options);
+    // An empty payload member is a damaged payload; an empty user file
+    // (an emptied word list) is packed as it was and comes back so.
+    bool ok = status == Z_OK && (cbData != 0 || options->userData) &&
+              WriteMember(member, legacy, path, data, (DWORD)cbData, options);
     if (alone) GlobalFree(alone);
     return ok;
 }

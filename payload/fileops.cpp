@@ -4,6 +4,8 @@
 #include "payload/payload.h"
 #include "payload/texts.h"
 #include "payload/voz.h"
+#include "setup/context.h"
+#include "setup/log.h"
 
 HMODULE LoadSystemLibrary(LPCSTR name, char* path, size_t cbPath) {
     char system[MAX_PATH];
@@ -113,37 +115,139 @@ int DeleteIfPresent(LPCSTR path) {
     return DeleteFileA(path) ? 0 : -1;
 }
 
-// A loaded input method can be renamed but not deleted: it moves to the name
-// with its last character before the extension made "2" (vornhu2.ime), or,
-// when that name is itself held, with the one before made "1" as well
-// (vornh12.ime).  A later install deletes the spare when it comes here again;
-// `keep`, a spare this run still needs (the earlier input method waiting to
-// come back), is never the name deleted or taken.
+// ---- the names the install owns ---------------------------------------------
+
+static const char* const* s_ownedNames;
+
+void SetOwnedFileNames(const char* const* names) { s_ownedNames = names; }
+
+// Windows compares file names without regard to ASCII letter case; a GBK
+// character's bytes compare as they are.
+static bool SameFileName(LPCSTR a, LPCSTR b) {
+    for (;; a++, b++) {
+        char x = *a, y = *b;
+        if (x >= 'A' && x <= 'Z') x = (char)(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = (char)(y - 'A' + 'a');
+        if (x != y) return false;
+        if (!x) return true;
+        if ((BYTE)*a >= 0x81 && a[1]) {
+            if (*++a != *++b) return false;
+        }
+    }
+}
+
+bool IsOwnedFileName(LPCSTR name) {
+    for (const char* const* p = s_ownedNames; p && *p; p++)
+        if (SameFileName(*p, name)) return true;
+    MemberIterator it;
+    if (!g_ctx.payload || !VozBegin(&it, g_ctx.payload, g_ctx.payloadBytes, kMarkerExact)) return false;
+    VozMember member;
+    while (VozNext(&it, &member))
+        if (SameFileName(member.name, name)) return true;
+    return false;
+}
+
+// The bare name of a path: what follows its last "\", "/" or ":".  A GBK
+// character's second byte may be "\": it is stepped over with its lead.
+static size_t NameOffset(LPCSTR path) {
+    size_t name = 0;
+    for (size_t i = 0; path[i]; i++) {
+        if ((BYTE)path[i] >= 0x81 && path[i + 1]) {
+            i++;
+            continue;
+        }
+        if (path[i] == '\\' || path[i] == '/' || path[i] == ':') name = i + 1;
+    }
+    return name;
+}
+
+// ---- moving a held file out of the way -----------------------------------------
+
+// The spare names a held file may move to, in the order they are tried.
+// The input method keeps the names every earlier version used: the last
+// character before the extension made "2", then the one before it "1" as
+// well (vornhu4.ime: vornhu2.ime, vornh12.ime).  Every other file gets a
+// name of its own, "<name>.old" then "<name>.old2": changing a character of
+// it would name another file ("vopykey3.txt" would take "vopykey2.txt", a
+// sibling member, and delete it), and would make one spare stand for many
+// files, so that what waits under it could not be put back.  False for a
+// candidate that would leave the file name ("C:\d\a.ime" would move to
+// "C:\d12.ime") or names a file the install owns.
+static bool SpareCandidate(LPCSTR path, int attempt, char* out, size_t cbOut) {
+    size_t n = path ? strlen(path) : 0;
+    size_t name = path ? NameOffset(path) : 0;
+    if (n == 0 || n >= cbOut) return false;
+    if (SameFileName(path + name, NAME_IME)) {
+        memcpy(out, path, n + 1);
+        out[n - 5] = '2';
+        if (attempt == 1) out[n - 6] = '1';
+    } else {
+        int cch = snprintf(out, cbOut, attempt == 0 ? FMT_ASIDE_FIRST : FMT_ASIDE_SECOND, path);
+        if (cch < 0 || (size_t)cch >= cbOut) return false;
+    }
+    return !IsOwnedFileName(out + NameOffset(out));
+}
+
+// A file that stays aside because Windows holds it goes at the restart, which
+// it therefore asks for; the next install deletes it too if it can.
+static void NoteHeldAside(LPCSTR path) {
+    g_ctx.restartNeeded = 1;
+    MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+    LogEvent(LOG_HELD_ASIDE, path);
+}
+
+bool DiscardAside(LPCSTR path) {
+    if (DeleteIfPresent(path) == 0) return true;
+    NoteHeldAside(path);
+    return false;
+}
+
+// A loaded input method can be renamed but not deleted: it moves to a spare
+// name, deleting what an earlier install left there.  `keep`, a spare this
+// run still needs (the earlier input method waiting to come back), is never
+// the name deleted or taken.
 int RenameAsideTo(LPCSTR path, char* aside, size_t cbAside, LPCSTR keep) {
     char spare[200];
-    size_t n = path ? strlen(path) : 0;
     if (cbAside) aside[0] = 0;
-    if (n < 6 || n >= sizeof(spare)) return -1;
-    // Both changed characters must lie in the file name: "C:\d\a.ime" would
-    // otherwise move to "C:\d12.ime", outside its directory.
-    size_t name = 0;
-    for (size_t i = 0; i < n; i++)
-        if (path[i] == '\\' || path[i] == '/' || path[i] == ':') name = i + 1;
-    if (n - 6 < name) return -1;
-    memcpy(spare, path, n + 1);
     bool moved = false;
     for (int attempt = 0; attempt < 2 && !moved; attempt++) {
-        spare[attempt == 0 ? n - 5 : n - 6] = attempt == 0 ? '2' : '1';
-        // A name that already ends that way ("vornhu32.ime") would be its own
-        // spare: deleting that deletes the file.  Both names are formed from
-        // the same path, so the bytes compare.
-        if (strcmp(spare, path) == 0 || (keep && strcmp(spare, keep) == 0)) continue;
+        if (!SpareCandidate(path, attempt, spare, sizeof(spare))) continue;
+        if (keep && strcmp(spare, keep) == 0) continue;
         DeleteIfPresent(spare);
         moved = MoveFileA(path, spare) != FALSE;
     }
     if (!moved) return -1;
     if (cbAside) snprintf(aside, cbAside, "%s", spare);
     return 0;
+}
+
+void RecoverSetAside(LPCSTR path) {
+    bool present = GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+    // The second spare is taken only while the first is held: it is the newer.
+    for (int attempt = 1; attempt >= 0; attempt--) {
+        char spare[200];
+        if (!SpareCandidate(path, attempt, spare, sizeof(spare))) continue;
+        if (GetFileAttributesA(spare) == INVALID_FILE_ATTRIBUTES) continue;
+        if (present) {
+            DiscardAside(spare);
+        } else if (MoveFileA(spare, path)) {
+            present = true;
+            LogEvent(LOG_SET_ASIDE_BACK, path, spare);
+        }
+    }
+}
+
+void RecoverSetAsideIn(LPCSTR dir) {
+    char path[MAX_PATH];
+    if (!dir || !dir[0]) return;
+    for (const char* const* p = s_ownedNames; p && *p; p++)
+        if (FormatPath(path, sizeof(path), FMT_IN_DIR, dir, *p)) RecoverSetAside(path);
+    MemberIterator it;
+    if (!g_ctx.payload || !VozBegin(&it, g_ctx.payload, g_ctx.payloadBytes, kMarkerExact)) return;
+    VozMember member;
+    while (VozNext(&it, &member))
+        if (VozIsMemberName(member.name) && FormatPath(path, sizeof(path), FMT_IN_DIR, dir, member.name))
+            RecoverSetAside(path);
 }
 
 int RenameAside(LPCSTR path) { return RenameAsideTo(path, NULL, 0, NULL); }
@@ -159,21 +263,38 @@ bool SpareName(LPCSTR target, char* spare, size_t cbSpare) {
 
 // The spare takes the target's place in one move.  A target Windows holds
 // loaded refuses to be replaced but can be renamed: it is moved aside first,
-// and back again when the spare still cannot take its place, so the target
-// is never left missing.
+// and goes once the spare is in (or stays for the restart if still held).
+// When the spare still cannot take its place, the earlier file comes back;
+// if even that move fails, the new one is tried once more, so one of the two
+// is under the target's name.  Only when every move fails does the earlier
+// file wait under its spare name, which the log names and the next install
+// puts back.
 bool SwapIntoPlace(LPCSTR spare, LPCSTR target, LPCSTR keep) {
+    const DWORD kReplace = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
     SetFileAttributesA(target, FILE_ATTRIBUTE_ARCHIVE);
-    if (MoveFileExA(spare, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    if (MoveFileExA(spare, target, kReplace)) return true;
     DWORD error = GetLastError();
     char aside[200];
     bool present = GetFileAttributesA(target) != INVALID_FILE_ATTRIBUTES;
-    if (present && RenameAsideTo(target, aside, sizeof(aside), keep) == 0) {
-        if (MoveFileExA(spare, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
-        error = GetLastError();
-        MoveFileA(aside, target);
+    if (!present || RenameAsideTo(target, aside, sizeof(aside), keep) != 0) {
+        SetLastError(error);
+        return false;
     }
-    SetLastError(error);
-    return false;
+    if (!MoveFileExA(spare, target, kReplace)) {
+        error = GetLastError();
+        if (MoveFileA(aside, target)) {
+            LogEvent(LOG_SWAP_KEPT_EARLIER, target);
+            SetLastError(error);
+            return false;
+        }
+        if (!MoveFileExA(spare, target, kReplace)) {
+            LogEvent(LOG_SWAP_EARLIER_ASIDE, target, aside);
+            SetLastError(error);
+            return false;
+        }
+    }
+    DiscardAside(aside);
+    return true;
 }
 
 // Writes and closes the spare (flushed first when asked); false when a byte

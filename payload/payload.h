@@ -27,11 +27,29 @@ DWORD FileDigest(LPCSTR path, char out[kDigestChars]);
 
 // 0 when the file is absent or deleted, -1 when it exists and stays.
 int DeleteIfPresent(LPCSTR path);
-// Moves a file that cannot be deleted to a spare name; 0 or -1.
+// Moves a file that cannot be deleted to a spare name; 0 or -1.  A spare
+// name is never one the install owns (below).
 int RenameAside(LPCSTR path);
 // The same, and the name it moved to into `aside` ("" on failure); the spare
 // name `keep` (may be NULL) is neither deleted nor taken.
 int RenameAsideTo(LPCSTR path, char* aside, size_t cbAside, LPCSTR keep = NULL);
+// Deletes a file that was moved aside; one Windows still holds stays, is
+// logged, asks for the restart (exit code 3010) and goes at that restart;
+// false then.
+bool DiscardAside(LPCSTR path);
+// What an earlier run set aside for `path`: when `path` is missing, the
+// newest spare comes back under its name (a swap whose moves all failed);
+// when it is there, its spares are stale and are discarded.
+void RecoverSetAside(LPCSTR path);
+// The same for every file the install owns in `dir` (with its trailing "\").
+void RecoverSetAsideIn(LPCSTR dir);
+
+// The bare names of the files the install owns besides the payload's
+// members (configuration files, records, the user's files), a
+// null-terminated list the run hands over at start.
+void SetOwnedFileNames(const char* const* names);
+// True for a payload member's name or one of those (letter case aside).
+bool IsOwnedFileName(LPCSTR name);
 
 // A file is only ever replaced by a whole new one: the new bytes go to a
 // spare name beside the target ("<target>.new"), which then takes the
@@ -108,6 +126,10 @@ void PatchVersionText(LPCSTR path);
 bool ParkEarlierIme(int slot, LPCSTR dir, bool flagIfStays);
 // Puts every earlier input method still waiting back under its own name.
 void RestoreEarlierImes(void);
+// What an interrupted or held earlier run left aside in the installation
+// directory and beside the input method and the uninstaller: put back where
+// the file is missing, discarded where it is there.
+void RecoverSetAsideFiles(void);
 
 // After the install sequence, interactive only: reports payload files that
 // failed verification, then (unless the earlier data is kept) asks for the

@@ -185,10 +185,9 @@ static void ReleaseEarlierIme(int slot) {
     ParkedFile* p = &g_ctx.earlierIme[slot];
     if (!p->spare[0]) return;
     PVOID redirection = RedirectionOff(slot);
-    bool stays = DeleteIfPresent(p->spare) == -1;
-    RestoreFsRedirection(redirection);
     // Loaded, it stays in use until Windows restarts.
-    if (stays) g_ctx.restartNeeded = 1;
+    bool stays = !DiscardAside(p->spare);
+    RestoreFsRedirection(redirection);
     if (stays && p->flagIfStays) g_ctx.oldImeInUse = 1;
     p->spare[0] = 0;
 }
@@ -285,6 +284,17 @@ static void PlaceUninstaller(LPCSTR sourceName) {
         LogFilePlaced(sourceName, target, source);
     else
         ReportCopyFailure(target);
+}
+
+void RecoverSetAsideFiles(void) {
+    char path[MAX_PATH];
+    RecoverSetAsideIn(g_ctx.installDir);
+    PVOID redirection = DisableFsRedirection();
+    if (g_ctx.systemDir[0] && FormatPath(path, sizeof(path), FMT_SYSTEM_IME, g_ctx.systemDir)) RecoverSetAside(path);
+    if (g_ctx.systemDir[0] && FormatPath(path, sizeof(path), FMT_SYSTEM_UNINSTALLER, g_ctx.systemDir))
+        RecoverSetAside(path);
+    RestoreFsRedirection(redirection);
+    if (Is64BitWindows() && FormatPath(path, sizeof(path), FMT_SYSTEM_IME, g_ctx.wowDir)) RecoverSetAside(path);
 }
 
 static void DeleteStubs(void) {

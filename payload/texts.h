@@ -35,6 +35,10 @@
 // The log: a stub or setupw64.exe whose version text was patched in place.
 #define LOG_VERSION_PATCHED "file %s: version text made 7.7, %lu bytes"
 #define LOG_EARLIER_RESTORED "earlier input method back in %s: the new one was not placed"
+#define LOG_HELD_ASIDE "file %s: held by a running program; it goes at the next restart"
+#define LOG_SWAP_KEPT_EARLIER "file %s: the new version could not take its place; the earlier one is back"
+#define LOG_SWAP_EARLIER_ASIDE "file %s: neither version could take its place; the earlier one waits as %s for the next install"
+#define LOG_SET_ASIDE_BACK "file %s: the earlier version is back from %s, where an interrupted install left it"
 #define LOG_EARLIER_KEPT "earlier input method kept in %s: the new one did not unpack whole"
 // The layout text the stubs and setupw64.exe carry, followed by "  6.3"/"  6.7".
 #define VERSION_TEXT_W WSZ("智能砚舟输入平台")
@@ -77,6 +81,10 @@
 #define FMT_IN_DIR "%s%s"
 // Where a file's new bytes are written before they replace it.
 #define FMT_SPARE "%s.new"
+// Where a file Windows holds moves so that its new version can take its
+// name (the input method's own spare names are formed from its name).
+#define FMT_ASIDE_FIRST "%s.old"
+#define FMT_ASIDE_SECOND "%s.old2"
 #define FMT_SYSTEM_IME "%s\\vornhu4.ime"
 #define FMT_SYSTEM_UNINSTALLER "%s\\vorndel.exe"
 

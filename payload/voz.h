@@ -24,7 +24,7 @@ enum {
     kVozMaxName = 12,     // bytes before the terminator
     kVozDigestField = 33,
     // The largest member the backup packs, and so the largest the restore
-    // expands: the writer's block of 2 x L + 8192 bytes stays within 31 bits.
+    // expands: the file and its compressed form each stay within 31 bits.
     kVozMaxMemberBytes = 0x7FFF0000 / 2,
 };
 

@@ -15,10 +15,6 @@
 
 namespace {
 
-// The block of 2 x L + 8192 bytes holds the source and behind it L + 8192
-// bytes for the compressed form, more than zlib's compressBound(L) asks.
-const DWORD kMinCompressRoom = 8192;
-
 // One archive file opened for the append, and what its walk found.
 struct ArchiveFile {
     HFILE file;
@@ -28,13 +24,16 @@ struct ArchiveFile {
     BYTE header[kVozHeaderBytes];
 };
 
-// The new member: source bytes, digest and compressed bytes in one block.
+// The new member: the source's bytes and digest, and the compressed bytes,
+// each in a block of its own.
 struct NewMember {
     HGLOBAL block;
     BYTE* bytes;
-    DWORD cbSource;      // L: room for the source at the block's start
+    DWORD cbSource;      // L: room for the source
     DWORD cbRead;        // N
-    DWORD cbCompressed;  // C, stored at bytes + cbSource
+    HGLOBAL packed;
+    BYTE* compressed;
+    DWORD cbCompressed;  // C
     char digest[kDigestChars];
 };
 
@@ -125,13 +124,17 @@ bool OpenArchive(LPCSTR archivePath, LPCSTR name, ArchiveFile* a) {
 
 void ReleaseMember(NewMember* m) {
     if (m->block) GlobalFree(m->block);
+    if (m->packed) GlobalFree(m->packed);
     m->block = NULL;
+    m->packed = NULL;
 }
 
-// Reads the source, takes its digest and compresses it into one block of
-// 2 x L + 8192 bytes.  False for an unreadable source, a missing digest or a
-// failed compression.  The compressor is offered what zlib says deflate may
-// need (compressBound), so incompressible files of any size go in.
+// Reads the source, takes its digest and compresses it into a block of its
+// own, offered what zlib says deflate may need (compressBound), so files of
+// any size up to kVozMaxMemberBytes go in, however well they compress.  The
+// memory needed is the file's size and its compressed size; false for an
+// unreadable source, a missing digest, memory that cannot be had or a
+// failed compression.
 bool PrepareMember(LPCSTR sourcePath, NewMember* m) {
     memset(m, 0, sizeof(*m));
     // A running input method may hold its own files open for writing.
@@ -144,7 +147,8 @@ bool PrepareMember(LPCSTR sourcePath, NewMember* m) {
         return false;
     }
     m->cbSource = cbSource;
-    m->block = GlobalAlloc(GPTR, (SIZE_T)m->cbSource * 2 + kMinCompressRoom);
+    // One byte at least: an empty file is packed too.
+    m->block = GlobalAlloc(GPTR, (SIZE_T)m->cbSource + 1);
     m->bytes = (BYTE*)m->block;
     // It may shrink while the holder writes: what is there is packed.
     DWORD cbRead = 0;
@@ -159,8 +163,10 @@ bool PrepareMember(LPCSTR sourcePath, NewMember* m) {
     if (!m->digest[0]) return false;
 
     uLongf cbRoom = compressBound(m->cbRead);
-    if (cbRoom > (uLongf)m->cbSource + kMinCompressRoom) return false;
-    if (compress(m->bytes + m->cbSource, &cbRoom, m->bytes, m->cbRead) != Z_OK || cbRoom == 0) return false;
+    m->packed = GlobalAlloc(GMEM_FIXED, (SIZE_T)cbRoom);
+    m->compressed = (BYTE*)m->packed;
+    if (!m->compressed) return false;
+    if (compress(m->compressed, &cbRoom, m->bytes, m->cbRead) != Z_OK || cbRoom == 0) return false;
     m->cbCompressed = (DWORD)cbRoom;
     return true;
 }
@@ -172,7 +178,7 @@ bool WriteFreshArchive(LPCSTR archivePath, const BYTE header[kVozHeaderBytes], c
     if (file == HFILE_ERROR) return false;
     bool written = _lwrite(file, (LPCSTR)header, kVozHeaderBytes) == kVozHeaderBytes &&
                    _lwrite(file, (LPCSTR)record, kVozRecordBytes) == kVozRecordBytes &&
-                   _lwrite(file, (LPCSTR)(m->bytes + m->cbSource), m->cbCompressed) == m->cbCompressed;
+                   _lwrite(file, (LPCSTR)m->compressed, m->cbCompressed) == m->cbCompressed;
     _lclose(file);
     if (!written) DeleteFileA(archivePath);
     return written;
@@ -196,7 +202,7 @@ bool AppendToArchive(ArchiveFile* a, const BYTE header[kVozHeaderBytes], const B
         }
     }
     bool written = WriteAt(a->file, at, record, kVozRecordBytes) &&
-                   _lwrite(a->file, (LPCSTR)(m->bytes + m->cbSource), m->cbCompressed) == m->cbCompressed &&
+                   _lwrite(a->file, (LPCSTR)m->compressed, m->cbCompressed) == m->cbCompressed &&
                    WriteAt(a->file, 0, header, kVozHeaderBytes);
     if (!written) {
         if (cbCovered) WriteAt(a->file, at, (const BYTE*)saved, cbCovered);

@@ -173,6 +173,15 @@ bool WritePathRecord(void) {
     return FormatPath(path, sizeof(path), FMT_DRIVE_RECORD, drive) && WriteRecordFile(path) && written;
 }
 
+void RecoverPathRecords(void) {
+    char path[MAX_PATH];
+    char drive[32];
+    FetchWindowsDirectory();
+    if (g_ctx.windowsDir[0] && FormatPath(path, sizeof(path), FMT_PATH_RECORD, g_ctx.windowsDir)) RecoverSetAside(path);
+    FirstFixedDrive(drive, sizeof(drive));
+    if (drive[0] && FormatPath(path, sizeof(path), FMT_DRIVE_RECORD, drive)) RecoverSetAside(path);
+}
+
 void ReadPathRecord(char* target, size_t cbTarget) {
     char windows[kDirChars];
     char path[MAX_PATH];

@@ -6,6 +6,7 @@
 #include "setup/context.h"
 #include "setup/log.h"
 #include "setup/texts.h"
+#include "userdata/userdata.h"
 #include "ui/window.h"
 
 bool ContainsWord(LPCSTR text, LPCSTR word) {
@@ -42,6 +43,7 @@ static void ProbeWindowsDirectory(char* probe, size_t cbProbe) {
 }
 
 bool AdministratorCheck(void) {
+    RecoverPathRecords();
     ReadPathRecord(g_ctx.previousDir, sizeof(g_ctx.previousDir));
     Is64BitWindows();
     if (g_ctx.windowsMajor < 6) return false;
@@ -252,6 +254,7 @@ static int RunInteractive(HINSTANCE instance, int showCommand) {
 
 int SetupMain(HINSTANCE instance, LPCSTR commandLine, int showCommand) {
     RestrictDllSearch();
+    SetOwnedFileNames(InstallFileNames());
     if (!commandLine) commandLine = "";
     g_ctx.instance = instance;
     g_ctx.currentPage = 0;

@@ -78,6 +78,7 @@ void RunInstallSequence(void) {
     CreateOneDirectory(g_ctx.installDir);
     GrantUserFullAccess(g_ctx.installDir);
     if (FormatPath(path, sizeof(path), FMT_FILER_DIR, g_ctx.installDir)) CreateOneDirectory(path);
+    RecoverSetAsideFiles();
     EndStep(STEP_DIRECTORIES);
     BeginStep(STEP_CONFIGURATION);
     WriteConfigurationFiles();

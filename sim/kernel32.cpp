@@ -500,6 +500,15 @@ BOOL MoveEntry(const char* call, LPCSTR existing, LPCSTR target, bool replace) {
 BOOL MoveFileA(LPCSTR existing, LPCSTR target) { return MoveEntry("MoveFileA", existing, target, false); }
 
 BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
+    if ((flags & MOVEFILE_DELAY_UNTIL_REBOOT) && !target) {
+        Machine& m = Current();
+        std::string key = Target(existing);
+        if (key.empty()) return FALSE;
+        if (m.Fault("MoveFileExA")) return Fail(ERROR_ACCESS_DENIED), FALSE;
+        m.deleteAtRestart.push_back(key);
+        m.lastError = 0;
+        return TRUE;
+    }
     return MoveEntry("MoveFileExA", existing, target, (flags & MOVEFILE_REPLACE_EXISTING) != 0);
 }
 

@@ -162,6 +162,8 @@ class Machine {
     void CloseOtherOpen(int id);
     std::map<int, OtherOpen> otherOpens;
     int otherOpenIds = 0;
+    // Deletions MoveFileExA scheduled for the next restart (folded paths).
+    std::vector<std::string> deleteAtRestart;
 
     // ---- registry --------------------------------------------------------
     RegKey* Key(HKEY root, const std::string& path, bool create = false);

@@ -184,6 +184,7 @@ HFILE _lclose(HFILE file);
 BOOL CopyFileA(LPCSTR existing, LPCSTR target, BOOL failIfExists);
 BOOL MoveFileA(LPCSTR existing, LPCSTR target);
 #define MOVEFILE_REPLACE_EXISTING 0x1
+#define MOVEFILE_DELAY_UNTIL_REBOOT 0x4
 #define MOVEFILE_WRITE_THROUGH 0x8
 BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags);
 BOOL DeleteFileA(LPCSTR path);

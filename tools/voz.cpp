@@ -25,12 +25,14 @@ using namespace tool;
 
 namespace {
 
-// Bounds how far list and extract expand one member (a zip bomb stops here).
-const size_t kExpandLimit = 256u << 20;
+// Bounds how far list and extract expand one member (a zip bomb stops
+// here): the largest member the setup program packs into a backup and
+// brings back.
+const size_t kExpandLimit = kVozMaxMemberBytes;
 
 const char kUsage[] =
     "usage: voz list FILE\n"
-    "       voz test FILE\n"
+    "       voz test [--payload] FILE\n"
     "       voz extract FILE DIR\n"
     "       voz pack [--legacy] OUT FILE|DIR...\n"
     "       voz pack-payload DIR OUT\n"
@@ -38,7 +40,10 @@ const char kUsage[] =
     "  list          show each member: name, expanded size, compressed size, digest\n"
     "                (\"-\" for legacy members, which carry none)\n"
     "  test          expand every member as the setup program would and check its\n"
-    "                digest; one line per failure, exit status 1 if any\n"
+    "                digest; one line per failure, exit status 1 if any.  Members\n"
+    "                are held to what the restore of a backup takes (empty ones\n"
+    "                too); --payload holds them to the payload's rules (none empty,\n"
+    "                none larger than the setup program's work buffer)\n"
     "  extract       write every member into DIR (created if missing); refuses an\n"
     "                archive with a member name that is not a bare file name\n"
     "  pack          write a current-format archive (legacy \"O\" format with\n"
@@ -156,7 +161,7 @@ int List(const std::string& path) {
     return failures ? 1 : 0;
 }
 
-int Test(const std::string& path) {
+int Test(const std::string& path, bool payload) {
     Archive a;
     if (!LoadArchive(path, &a)) return 1;
     int failures = 0;
@@ -183,17 +188,19 @@ int Test(const std::string& path) {
                 break;
             }
         Bytes out;
-        ExpandResult r = Expand(m.compressed, m.cbCompressed, kMaxPayloadMemberBytes, &out);
+        size_t limit = payload ? kMaxPayloadMemberBytes : kExpandLimit;
+        ExpandResult r = Expand(m.compressed, m.cbCompressed, limit, &out);
         if (r == kExpandTooLarge) {
-            failure(m, "expands beyond the setup program's work buffer (" + std::to_string(kMaxPayloadMemberBytes) +
-                           " bytes)");
+            failure(m, std::string(payload ? "expands beyond the setup program's work buffer ("
+                                           : "expands beyond what the setup program restores (") +
+                           std::to_string(limit) + " bytes)");
             continue;
         }
         if (r != kExpandOk) {
             failure(m, ExpandError(r));
             continue;
         }
-        if (out.empty()) {
+        if (payload && out.empty()) {
             failure(m, "expands to 0 bytes, which the setup program counts as a failed member");
             continue;
         }
@@ -449,7 +456,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (command == "list" && argc == 3) return List(argv[2]);
-    if (command == "test" && argc == 3) return Test(argv[2]);
+    if (command == "test" && argc == 3) return Test(argv[2], false);
+    if (command == "test" && argc == 4 && !strcmp(argv[2], "--payload")) return Test(argv[3], true);
     if (command == "extract" && argc == 4) return Extract(argv[2], argv[3]);
     if (command == "pack-payload" && argc == 4) return PackPayload(argv[2], argv[3]);
     if (command == "pack") {

@@ -12,6 +12,7 @@
 // can always restore the user's files with `voz`.
 #include "payload/payload.h"
 #include "payload/texts.h"
+#include "payload/voz.h"
 #include "setup/context.h"
 #include "setup/log.h"
 #include "userdata/texts.h"
@@ -52,10 +53,32 @@ bool IsFile(LPCSTR path) {
 
 }  // namespace
 
+const char* const* InstallFileNames(void) {
+    static const char* const kFixed[] = {FILE_EDITION_MARKER, FILE_NET_SETTINGS,   FILE_INSTALL_STAMP,
+                                         BACKUP_ARCHIVE_NAME, BACKUP_ARCHIVE_SPARE, NAME_IME32,
+                                         NAME_PHRASES5_DAT,   NAME_PHRASESPY_DAT};
+    enum { kRows = sizeof(kUserDataFiles) / sizeof(kUserDataFiles[0]), kFixedNames = sizeof(kFixed) / sizeof(kFixed[0]) };
+    static char s_bak[kRows][kVozNameField];
+    static const char* s_names[kFixedNames + 2 * kRows + 1];
+    if (!s_names[0]) {
+        size_t n = 0;
+        for (size_t i = 0; i < kFixedNames; i++) s_names[n++] = kFixed[i];
+        for (size_t i = 0; i < kRows; i++) {
+            s_names[n++] = kUserDataFiles[i].name;
+            if (kUserDataFiles[i].toBak && BakName(kUserDataFiles[i].name, s_bak[i], sizeof(s_bak[i])))
+                s_names[n++] = s_bak[i];
+        }
+        s_names[n] = NULL;
+    }
+    return s_names;
+}
+
 bool BackupUserData(void) {
     // Without a recorded installation every path would be a bare name in the
     // current directory (typically the download folder): nothing to save.
     if (!g_ctx.previousDir[0]) return false;
+    // A file an interrupted run left under a spare name is the user's: back first.
+    RecoverSetAsideIn(g_ctx.previousDir);
     char archive[MAX_PATH];
     char spare[MAX_PATH];
     if (!FormatPath(archive, sizeof(archive), FMT_INSTALL_FILE, g_ctx.previousDir, BACKUP_ARCHIVE_NAME) ||

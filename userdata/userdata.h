@@ -13,6 +13,11 @@ extern char g_orgAddress[kOrgAddressBytes];
 // true when every required file went in.  An earlier backup is replaced only
 // by a complete new one.  The caller sets the backup state from the result.
 bool BackupUserData(void);
+// The bare names of the files the install owns in its directory besides the
+// payload's members: configuration files, the backup archive, the copies
+// the placement makes, the user's files and their ".bak" copies.
+// Null-terminated.
+const char* const* InstallFileNames(void);
 // After the payload is unpacked, while backed up: asks whether the earlier
 // data comes back; Yes sets the backup state to keep.
 void AskKeepUserData(void);

@@ -77,6 +77,16 @@ list-test)
     head -1 skin.txt | grep -q 'legacy format, 8 members, total length 12825' || fail "skin: $(head -1 skin.txt)"
     grep -q '^vobmpsx7\.bmp .* -$' skin.txt || fail "legacy digest column is not -"
     "$VOZ" test all/小天使.voz > /dev/null || fail "skin archive fails voz test"
+    "$VOZ" test --payload p.voz > /dev/null || fail "the sample payload fails the payload's rules"
+    # A backup may hold an emptied word list and a dictionary past the work
+    # buffer, which the restore takes; the payload's rules refuse both.
+    : > delck.txt
+    head -c 3000000 /dev/zero > vornzdym.voh
+    "$VOZ" pack backup.voz delck.txt vornzdym.voh || fail "pack a backup"
+    "$VOZ" test backup.voz > /dev/null || fail "voz test refuses what the restore takes"
+    "$VOZ" test --payload backup.voz 2> payload-rules.txt && fail "--payload passes an empty member"
+    grep -q '0 bytes' payload-rules.txt && grep -q 'work buffer' payload-rules.txt ||
+        fail "--payload: $(cat payload-rules.txt)"
     "$VOZ" --help | grep -q '^usage: voz list FILE' || fail "--help"
     "$VOZ" > /dev/null 2>&1 && fail "no arguments succeeded"
     [ $? -eq 2 ] || fail "usage error is not exit 2"

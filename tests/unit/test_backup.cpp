@@ -364,3 +364,23 @@ TEST_F(RestoreCheckTest, OtherFormatsAndUnwrittenMembersAreNotRestored) {
     // Once it can be written, it counts.
     EXPECT_EQ(Restore(current), std::vector<std::string>{"成功恢复了1个原有数据文件！"});
 }
+
+// A long-used dictionary may pass the 25 MiB the backup once stopped at,
+// and an emptied word list is an ordinary file: both are packed and come
+// back as they were, and the restore says so.
+TEST_F(RestoreCheckTest, LargeAndEmptyUserFilesComeBack) {
+    size_t allocations = m.liveAllocations;
+    std::string big(40u << 20, '\0');
+    for (size_t i = 0; i < big.size(); i++) big[i] = (char)(0xB0 + (i * 7 + i / 4099) % 31);
+    m.AddFile(std::string(kNew) + "vornzdym.voh", big);
+    m.AddFile(std::string(kNew) + "delck.txt", "");
+    std::string archive = std::string(kNew) + "vornback.new";
+    for (const char* name : {"vornzdym.voh", "delck.txt"})
+        ASSERT_TRUE(AddFileToArchive(archive.c_str(), (std::string(kNew) + name).c_str())) << name;
+    m.Remove(std::string(kNew) + "vornzdym.voh");
+    m.AddFile(std::string(kNew) + "delck.txt", "shipped");
+    EXPECT_EQ(Restore(m.Read(archive)), std::vector<std::string>{"成功恢复了2个原有数据文件！"});
+    EXPECT_TRUE(m.Read(std::string(kNew) + "vornzdym.voh") == big);
+    EXPECT_EQ(m.Read(std::string(kNew) + "delck.txt"), "");
+    EXPECT_EQ(m.liveAllocations, allocations);
+}

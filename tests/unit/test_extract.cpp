@@ -121,13 +121,16 @@ TEST_F(ExtractTest, RunningProgramIsMovedAsideAndReplaced) {
     m.Entry(At("vorntavk.exe"))->loaded = true;
     EXPECT_TRUE(Extract(Build({{"vorntavk.exe", "new", ""}})));
     EXPECT_EQ(m.Read(At("vorntavk.exe")), "new");
-    EXPECT_EQ(m.Read(At("vorntav2.exe")), "running");
+    // Still running: it stays aside until the restart, which it asks for.
+    EXPECT_EQ(m.Read(At("vorntavk.exe.old")), "running");
+    EXPECT_EQ(g_ctx.restartNeeded, 1);
+    ASSERT_EQ(m.deleteAtRestart.size(), 1u);
+    EXPECT_EQ(m.deleteAtRestart[0], m.Resolve(At("vorntavk.exe.old")));
 
-    // The spare itself held: the next one goes to vornta12.exe.
+    // The spare itself held: the next one takes the second spare name.
     m.Entry(At("vorntavk.exe"))->loaded = true;
-    m.Entry(At("vorntav2.exe"))->loaded = true;
     EXPECT_TRUE(Extract(Build({{"vorntavk.exe", "newer", ""}})));
-    EXPECT_EQ(m.Read(At("vornta12.exe")), "new");
+    EXPECT_EQ(m.Read(At("vorntavk.exe.old2")), "new");
     EXPECT_EQ(m.Read(At("vorntavk.exe")), "newer");
 
     // Locked (open without sharing): neither deleted nor moved, so not written.

@@ -104,23 +104,53 @@ TEST_F(FileOpsTest, RenameAsideChain) {
     EXPECT_EQ(m.Read(path), "third");
 }
 
-TEST_F(FileOpsTest, RenameAsideChangesOnlyTheFileName) {
-    // "C:\dir\a.ime" would become "C:\dir12.ime", outside its directory.
-    m.AddFile("C:\\dir\\a.ime", "x");
-    m.callCount = 0;
-    EXPECT_EQ(RenameAside("C:\\dir\\a.ime"), -1);
-    EXPECT_EQ(RenameAside("a.ime"), -1);
-    EXPECT_EQ(m.callCount, 0);
-    // A six-character name is enough.
-    m.AddFile("C:\\dir\\ab.ime", "y");
-    m.AddFile("C:\\dir\\a2.ime", "held");
-    m.Entry("C:\\dir\\a2.ime")->loaded = true;
-    EXPECT_EQ(RenameAside("C:\\dir\\ab.ime"), 0);
-    EXPECT_EQ(m.Read("C:\\dir\\12.ime"), "y");
-    // A name that already ends in "2" is not its own spare.
-    m.AddFile("C:\\dir\\vornhu32.ime", "copy");
-    EXPECT_EQ(RenameAside("C:\\dir\\vornhu32.ime"), 0);
-    EXPECT_EQ(m.Read("C:\\dir\\vornhu12.ime"), "copy");
+// A held file moves to a name of its own, never to a file the install owns
+// (the spare of "vopykey3.txt" used to be "vopykey2.txt", a sibling member,
+// deleted for it).  Whatever stays aside because Windows holds it is logged,
+// asks for the restart and is deleted at it; the next install puts back what
+// waits for a missing file and discards what its file has replaced.
+TEST_F(FileOpsTest, HeldFilesMoveToSparesOfTheirOwn) {
+    std::vector<testvoz::Member> members = testvoz::SampleMembers();
+    members.push_back({"vopykey2.txt", "2", ""});
+    members.push_back({"vopykey3.txt", "3", ""});
+    std::string payload = testvoz::Build(members);
+    g_ctx.payload = (const BYTE*)payload.data();
+    g_ctx.payloadBytes = (DWORD)payload.size();
+    static const char* const kOwned[] = {"vonetsj.dat", "userck.txt", NULL};
+    SetOwnedFileNames(kOwned);
+    const std::string dir = "C:\\p\\";
+    for (const testvoz::Member& mb : members) m.AddFile(dir + mb.name, "earlier " + mb.name);
+    m.AddFile(dir + "vonetsj.dat", "settings");
+    m.AddFile(dir + "userck.txt", "words");
+    // Each file in turn held by a running program and replaced.
+    for (const testvoz::Member& held : members) {
+        if (!VozIsMemberName(held.name.c_str())) continue;
+        m.Entry(dir + held.name)->loaded = true;
+        ASSERT_TRUE(WriteFileWhole((dir + held.name).c_str(), "new", 3)) << held.name;
+        EXPECT_EQ(m.Read(dir + held.name), "new");
+        for (const std::string& name : m.List(dir)) {
+            bool spare = name.size() > 4 && (name.compare(name.size() - 4, 4, ".old") == 0 || name == "vornhu2.ime");
+            EXPECT_TRUE(spare || IsOwnedFileName(name.c_str())) << held.name << " left " << name;
+        }
+        EXPECT_EQ(m.Read(dir + "vonetsj.dat"), "settings");
+        EXPECT_EQ(m.Read(dir + "userck.txt"), "words");
+    }
+    EXPECT_EQ(g_ctx.restartNeeded, 1);
+    EXPECT_EQ(m.deleteAtRestart.size(), members.size());
+    EXPECT_EQ(m.Read(dir + "vopykey3.txt.old"), "earlier vopykey3.txt");
+    EXPECT_EQ(m.Read(dir + "vopykey2.txt"), "new");
+
+    // The next install: the programs have ended.  A spare whose file is there
+    // goes; one whose file is missing (every move of a swap failed) comes back.
+    for (const std::string& name : m.List(dir)) m.Entry(dir + name)->loaded = false;
+    m.Remove(dir + "vopykey3.txt");
+    g_ctx.restartNeeded = 0;
+    RecoverSetAsideIn(dir.c_str());
+    EXPECT_EQ(m.Read(dir + "vopykey3.txt"), "earlier vopykey3.txt");
+    EXPECT_EQ(m.List(dir).size(), members.size() + 2);
+    EXPECT_EQ(g_ctx.restartNeeded, 0);
+    SetOwnedFileNames(NULL);
+    g_ctx.payload = NULL;
 }
 
 // What the whole-install sweep tells cut files by: a failed or short write

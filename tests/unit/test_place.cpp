@@ -183,6 +183,16 @@ TEST_F(PlaceTest, EarlierInputMethodStaysUntilTheFullOneIsPlaced) {
         EXPECT_EQ(failing.Exists(Sys("vornh12.ime")), !memberFails);
         EXPECT_EQ(failing.Read(Wow("vornhu4.ime")), Data("vornhu4.ime"));
         EXPECT_EQ(failing.BoxTexts().back(), CopyFailed("C:\\windows\\system32\\vornhu4.ime"));
+        // The stub left loaded aside asks for the restart, which deletes it;
+        // the next install deletes it too once nothing holds it.
+        EXPECT_EQ(g_ctx.restartNeeded, memberFails ? 0 : 1);
+        if (!memberFails) {
+            EXPECT_EQ(failing.deleteAtRestart, std::vector<std::string>{"C:\\WINDOWS\\SYSTEM32\\VORNH12.IME"});
+            failing.Entry(Sys("vornh12.ime"))->loaded = false;
+            RecoverSetAsideFiles();
+            EXPECT_FALSE(failing.Exists(Sys("vornh12.ime")));
+            EXPECT_EQ(failing.Read(Sys("vornhu4.ime")), "old64");
+        }
         ClosePayload();
     }
     sim::Use(&m);
