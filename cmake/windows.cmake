@@ -6,10 +6,11 @@ set(VORN_ZLIB ${CMAKE_FIND_ROOT_PATH}/lib/libz.a)
 set(VORN_WIN_LIBS ${VORN_ZLIB} user32 gdi32 advapi32 imm32 shell32 kernel32)
 # Reproducible: the same source and payload give the same bytes, wherever
 # and whenever they are built.  No time stamp in the PE header, no build
-# directory in the code (file names in macros map to relative ones); the
-# sources and resources go in in a fixed order (sorted globs).
+# directory in the code (file names in macros map to relative ones), no
+# DLL base address hashed from the output path; the sources and resources
+# go in in a fixed order (sorted globs).
 set(VORN_REPRO_CFLAGS -ffile-prefix-map=${CMAKE_SOURCE_DIR}/= -ffile-prefix-map=${CMAKE_BINARY_DIR}/=)
-set(VORN_REPRO_LDFLAGS -Wl,--no-insert-timestamp)
+set(VORN_REPRO_LDFLAGS -Wl,--no-insert-timestamp -Wl,--disable-auto-image-base)
 set(VORN_WIN_CFLAGS ${VORN_CHARSET_FLAGS} -Wall -Wextra
     -fno-exceptions -fno-rtti -Os ${VORN_REPRO_CFLAGS})
 set(VORN_WIN_LDFLAGS -static -static-libgcc -static-libstdc++ -mwindows -s ${VORN_REPRO_LDFLAGS})
