@@ -110,7 +110,9 @@ TEST(Windows8Test, HelpShowsWordsAndExitCodesAndWritesNothing) {
             EXPECT_NE(text.find(word), std::u16string::npos) << sim::Utf16ToUtf8(word);
         }
         // The log names the whole version, build number included.
-        if (run.Exists(kLog)) EXPECT_NE(text.find(u"start: 智能砚舟 setup 7.7.1.0 (64-bit program)"), std::u16string::npos);
+        if (run.Exists(kLog)) {
+            EXPECT_NE(text.find(u"start: 智能砚舟 setup 7.7.1.0 (64-bit program)"), std::u16string::npos);
+        }
         EXPECT_EQ(run.boxes.size(), run.Exists(kLog) ? 0u : 1u);
         EXPECT_EQ(regsnap::MachineDifferences(before, run, {kLog}), run.boxes.empty() ? "" : "message boxes\n");
         if (!run.boxes.empty()) {
