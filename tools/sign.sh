@@ -31,10 +31,12 @@ args=(sign -pkcs12 "$p12" -h sha256)
 [[ -n "${SOURCE_DATE_EPOCH:-}" ]] && args+=(-time "$SOURCE_DATE_EPOCH")
 out="$exe.signing"
 rm -f "$out"
-if [[ -n "${VORN_SIGN_PASSWORD:-}" ]]; then
-  osslsigncode "${args[@]}" -readpass <(printf '%s' "$VORN_SIGN_PASSWORD") -in "$exe" -out "$out" >/dev/null
-else
-  osslsigncode "${args[@]}" -in "$exe" -out "$out" >/dev/null
+[[ -n "${VORN_SIGN_PASSWORD:-}" ]] && args+=(-readpass /dev/stdin)
+if ! log=$(printf '%s' "${VORN_SIGN_PASSWORD:-}" | osslsigncode "${args[@]}" -in "$exe" -out "$out" 2>&1); then
+  echo "$log" >&2
+  echo "sign.sh: osslsigncode could not sign $exe" >&2
+  rm -f "$out"
+  exit 1
 fi
 mv -f "$out" "$exe"
 echo "signed $exe"
