@@ -1,8 +1,8 @@
 # The release: the three executables built again elsewhere and later by
 # tools/release.sh (the same bytes), then signed with a throw-away
-# certificate (signatures that verify, a signed setupw64.exe in the payload)
-# and unsigned again (the same bytes once more); the signed setup's silent
-# install under Wine leaves a registration program that still verifies.
+# certificate (signatures that verify) and unsigned again (the same bytes
+# once more); the signed setup's silent install under Wine leaves a
+# registration program that still verifies.
 #   ctest -L release
 set(VORN_RELEASE_WORK ${CMAKE_BINARY_DIR}/release-test)
 foreach(case rebuild sign)
@@ -18,7 +18,7 @@ if(VORN_WINE_RUN)
   set(signed ${VORN_RELEASE_WORK}/signed)
   add_test(NAME wine.win7-936.signed
            COMMAND ${VORN_WINE_RUN} --setup ${signed}/vornsetup64.exe --setupw64 ${signed}/setupw64.exe
-                   --payload ${signed}/payload.voz --variant win7-936 test test_signed.SignedInstall)
+                   --variant win7-936 test test_signed.SignedInstall)
   set_tests_properties(wine.win7-936.signed PROPERTIES
     FIXTURES_REQUIRED "wine_win7-936;release_signed" LABELS "wine;release" TIMEOUT 300
     ENVIRONMENT "${VORN_WINE_ENV};VORN_SIGN_CA=${signed}/ca.pem")
