@@ -98,6 +98,9 @@ if(NOT (TARGET mkpayload AND TARGET voz AND TARGET mkicon))
 endif()
 set(VORN_WIN_ARGS
   -DVORN_PAYLOAD_DIR=${VORN_PAYLOAD_DIR}
+  -DVORN_SIGN_PKCS12=${VORN_SIGN_PKCS12}
+  -DVORN_SIGN_TIMESTAMP_URL=${VORN_SIGN_TIMESTAMP_URL}
+  -DVORN_PRODUCT_ONLY=${VORN_PRODUCT_ONLY}
   -DVORN_MKPAYLOAD=$<TARGET_FILE:mkpayload>
   -DVORN_VOZ=$<TARGET_FILE:voz>
   -DVORN_MKICON=$<TARGET_FILE:mkicon>
@@ -132,6 +135,7 @@ add_test(NAME static.win64 COMMAND ${CMAKE_SOURCE_DIR}/tests/static/check_pe.sh 
 set_tests_properties(static.win32 static.win64 PROPERTIES LABELS static)
 
 include(${CMAKE_SOURCE_DIR}/tests/wine/wine_tests.cmake OPTIONAL)
+include(${CMAKE_SOURCE_DIR}/tests/release/release_tests.cmake)
 
 # The fuzz targets: a clang build with libFuzzer and the sanitizers.  CI runs
 # each for a fixed number of inputs; tools/fuzz_long.sh runs them long.

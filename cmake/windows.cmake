@@ -4,23 +4,35 @@ enable_language(RC)
 
 set(VORN_ZLIB ${CMAKE_FIND_ROOT_PATH}/lib/libz.a)
 set(VORN_WIN_LIBS ${VORN_ZLIB} user32 gdi32 advapi32 imm32 shell32 kernel32)
+# Reproducible: the same source and payload give the same bytes, wherever
+# and whenever they are built.  No time stamp in the PE header, no build
+# directory in the code (file names in macros map to relative ones), no
+# DLL base address hashed from the output path; the sources and resources
+# go in in a fixed order (sorted globs).
+set(VORN_REPRO_CFLAGS -ffile-prefix-map=${CMAKE_SOURCE_DIR}/= -ffile-prefix-map=${CMAKE_BINARY_DIR}/=)
+set(VORN_REPRO_LDFLAGS -Wl,--no-insert-timestamp -Wl,--disable-auto-image-base)
 set(VORN_WIN_CFLAGS ${VORN_CHARSET_FLAGS} -Wall -Wextra
-    -fno-exceptions -fno-rtti -Os)
-set(VORN_WIN_LDFLAGS -static -static-libgcc -static-libstdc++ -mwindows -s)
+    -fno-exceptions -fno-rtti -Os ${VORN_REPRO_CFLAGS})
+set(VORN_WIN_LDFLAGS -static -static-libgcc -static-libstdc++ -mwindows -s ${VORN_REPRO_LDFLAGS})
 
 set(VORN_ICON ${CMAKE_BINARY_DIR}/vornhu.ico)
 add_custom_command(OUTPUT ${VORN_ICON} COMMAND ${VORN_MKICON} ${VORN_ICON} DEPENDS ${VORN_MKICON} VERBATIM)
 
-# Generates a resource script; `payload` is the archive to carry or "".
-function(vorn_resource_script out payload)
+# Generates the resource script of the executable `name`; `payload` is the
+# archive to carry or "" (the 64-bit registration program).
+function(vorn_resource_script out name payload)
   set(VORN_RC_MANIFEST ${CMAKE_SOURCE_DIR}/res/setup.manifest)
   set(VORN_RC_ICON ${VORN_ICON})
   set(VORN_RC_PAYLOAD ${payload})
   set(VORN_RC_DIALOGS ${CMAKE_SOURCE_DIR}/res/dialogs.rc)
+  set(VORN_RC_VERSION ${CMAKE_SOURCE_DIR}/res/version.rc)
+  set(VORN_RC_FILENAME ${name}.exe)
   if(payload)
     set(VORN_RC_PAYLOAD_LINE "TAVKVOZ VOZ \"${payload}\"")
+    set(VORN_RC_ROLE_LINE "")
   else()
     set(VORN_RC_PAYLOAD_LINE "")
+    set(VORN_RC_ROLE_LINE "#define VORN_RC_REGISTRATION")
   endif()
   configure_file(${CMAKE_SOURCE_DIR}/res/setup.rc.in ${out} @ONLY)
 endfunction()
@@ -29,18 +41,32 @@ add_library(vornwin STATIC ${VORN_PRODUCT_SOURCES})
 target_include_directories(vornwin PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(vornwin PRIVATE ${VORN_WIN_CFLAGS})
 
+# Authenticode: with a certificate each executable is signed as soon as it
+# is linked, so setupw64.exe is signed before the payload takes it in.
+if(VORN_SIGN_PKCS12)
+  find_program(VORN_OSSLSIGNCODE osslsigncode REQUIRED)
+  set(VORN_SIGN_COMMAND ${CMAKE_SOURCE_DIR}/tools/sign.sh --pkcs12 ${VORN_SIGN_PKCS12})
+  if(VORN_SIGN_TIMESTAMP_URL)
+    list(APPEND VORN_SIGN_COMMAND --timestamp ${VORN_SIGN_TIMESTAMP_URL})
+  endif()
+endif()
+
 function(vorn_setup_exe name rc payload_dep)
   add_executable(${name} WIN32 ${CMAKE_SOURCE_DIR}/setup/winmain.cpp ${rc})
   target_compile_options(${name} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${VORN_WIN_CFLAGS}>)
   target_link_options(${name} PRIVATE ${VORN_WIN_LDFLAGS})
   target_link_libraries(${name} PRIVATE vornwin ${VORN_WIN_LIBS})
+  if(VORN_SIGN_PKCS12)
+    add_custom_command(TARGET ${name} POST_BUILD COMMAND ${VORN_SIGN_COMMAND} $<TARGET_FILE:${name}> VERBATIM)
+    set_target_properties(${name} PROPERTIES LINK_DEPENDS ${VORN_SIGN_PKCS12})
+  endif()
   set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS
-    "${VORN_ICON};${CMAKE_SOURCE_DIR}/res/setup.manifest;${CMAKE_SOURCE_DIR}/res/dialogs.rc;${payload_dep}")
+    "${VORN_ICON};${CMAKE_SOURCE_DIR}/res/setup.manifest;${CMAKE_SOURCE_DIR}/res/dialogs.rc;${CMAKE_SOURCE_DIR}/res/version.rc;${CMAKE_SOURCE_DIR}/setup/version.h;${payload_dep}")
 endfunction()
 
 if(VORN_TARGET STREQUAL "win64")
   # setupw64.exe: the 64-bit registration program, without a payload of its own.
-  vorn_resource_script(${CMAKE_BINARY_DIR}/setupw64.rc "")
+  vorn_resource_script(${CMAKE_BINARY_DIR}/setupw64.rc setupw64 "")
   vorn_setup_exe(setupw64 ${CMAKE_BINARY_DIR}/setupw64.rc "")
 
   set(VORN_PAYLOAD ${CMAKE_BINARY_DIR}/payload.voz)
@@ -80,8 +106,8 @@ if(VORN_TARGET STREQUAL "win64")
         COMMAND ${rc} -DSAMPLE_VERSION=${version}
                 ${CMAKE_SOURCE_DIR}/tools/sampleime/sampleime.rc -O coff -o ${dll}.res.o
         COMMAND ${cc} -Os -Wall -Wextra -Werror -Wno-unused-parameter -shared -nostdlib -fno-asynchronous-unwind-tables
-                -o ${dll} ${CMAKE_SOURCE_DIR}/tools/sampleime/sampleime.c ${dll}.res.o
-                -Wl,--kill-at -Wl,-e,${entry} -s -luser32 -lkernel32
+                ${VORN_REPRO_CFLAGS} -o ${dll} ${CMAKE_SOURCE_DIR}/tools/sampleime/sampleime.c ${dll}.res.o
+                -Wl,--kill-at -Wl,-e,${entry} -s ${VORN_REPRO_LDFLAGS} -luser32 -lkernel32
         DEPENDS ${CMAKE_SOURCE_DIR}/tools/sampleime/sampleime.c ${CMAKE_SOURCE_DIR}/tools/sampleime/sampleime.rc
         VERBATIM)
       list(APPEND VORN_SAMPLE_IMES ${dll})
@@ -93,9 +119,14 @@ if(VORN_TARGET STREQUAL "win64")
   endif()
   add_custom_target(payload ALL DEPENDS ${VORN_PAYLOAD})
 
-  vorn_resource_script(${CMAKE_BINARY_DIR}/vornsetup64.rc ${VORN_PAYLOAD})
+  vorn_resource_script(${CMAKE_BINARY_DIR}/vornsetup64.rc vornsetup64 ${VORN_PAYLOAD})
   vorn_setup_exe(vornsetup64 ${CMAKE_BINARY_DIR}/vornsetup64.rc ${VORN_PAYLOAD})
   add_dependencies(vornsetup64 payload)
+
+  # A release build stops here; what follows is test code.
+  if(VORN_PRODUCT_ONLY)
+    return()
+  endif()
 
   # Test programs, never shipped: the DLL the contract suite plants beside
   # itself (carried as its resource PLANTDLL), and the program the Wine tests
@@ -134,6 +165,6 @@ if(VORN_TARGET STREQUAL "win64")
   target_link_options(contract64 PRIVATE -static -static-libgcc -static-libstdc++)
   target_link_libraries(contract64 PRIVATE ${VORN_WIN_LIBS})
 else()
-  vorn_resource_script(${CMAKE_BINARY_DIR}/vornsetup.rc ${VORN_PAYLOAD_FILE})
+  vorn_resource_script(${CMAKE_BINARY_DIR}/vornsetup.rc vornsetup ${VORN_PAYLOAD_FILE})
   vorn_setup_exe(vornsetup ${CMAKE_BINARY_DIR}/vornsetup.rc ${VORN_PAYLOAD_FILE})
 endif()

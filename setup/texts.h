@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/win32.h"
+#include "setup/version.h"
 
 #define TITLE_VORN_W WSZ("智能砚舟")
 #define TITLE_INSTALL_W WSZ("智能砚舟安装")
@@ -61,7 +62,7 @@
 // The help box (MessageBoxW, title "智能砚舟安装", MB_OK): every word, and the
 // silent install's exit codes.
 #define MSG_HELP_W                                                         \
-    WSZ("智能砚舟 7.7 安装程序的命令行：\r\n"                                \
+    WSZ("智能砚舟 " VORN_VERSION_SHORT " 安装程序的命令行：\r\n"               \
         "\r\n"                                                             \
         "（不带参数）：打开安装窗口。\r\n"                                  \
         "setvosrf32：不打开窗口，直接安装。\r\n"                            \
@@ -84,9 +85,10 @@
 
 // The log: one line per event.
 #define LOG_LINE_HEAD "%04d-%02d-%02d %02d:%02d:%02d.%03d [%lu] "
-#define LOG_START                                                                                      \
-    "start: 智能砚舟 setup 7.7 (%d-bit program), command line \"%s\"; Windows %lu.%lu.%lu, %s Windows; " \
-    "OEM code page %u, ANSI code page %u; installation directory %s"
+// With the whole version (build number too): "which setup did you run?"
+#define LOG_START                                                                             \
+    "start: 智能砚舟 setup " VORN_VERSION_FULL " (%d-bit program), command line \"%s\"; "        \
+    "Windows %lu.%lu.%lu, %s Windows; OEM code page %u, ANSI code page %u; installation directory %s"
 #define LOG_BITS_64 "64-bit"
 #define LOG_BITS_32 "32-bit"
 #define LOG_QUIET "quiet: message boxes are not shown; each takes its default answer"

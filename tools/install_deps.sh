@@ -2,7 +2,8 @@
 # Installs what the build and the tests need on Debian 12 (bookworm): the
 # native and MinGW toolchains, zlib for both, GoogleTest and Google Benchmark,
 # Wine, Xvfb and friends for the window tests, CJK fonts, the zh_CN and zh_TW
-# UTF-8 locales, clang with its libFuzzer and sanitizer runtimes.  Idempotent:
+# UTF-8 locales, clang with its libFuzzer and sanitizer runtimes, osslsigncode
+# and openssl for the signed release.  Idempotent:
 # apt is not touched when everything is there.
 set -euo pipefail
 
@@ -11,6 +12,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64 libz-mingw-w64-dev
   wine64 xvfb xdotool imagemagick fonts-wqy-zenhei fonts-arphic-uming fonts-arphic-ukai
   locales python3
+  osslsigncode openssl
   clang libclang-rt-14-dev
 )
 locales_needed=(zh_CN.UTF-8 zh_TW.UTF-8)

@@ -15,7 +15,10 @@
 # - the skin dialog templates "PYKEY" (language 2052) and "PYKEYB" (1028):
 #   caption, font, and every control's id, kind, position, size and text;
 # - unless "nopayload": the payload, resource type "VOZ" name "TAVKVOZ",
-#   language 2052, holding a current-format archive of 88 members.
+#   language 2052, holding a current-format archive of 88 members;
+# - the version resource (language 2052, translation 0804/1200): the numbers
+#   of setup/version.h, ProductName, the program's Chinese FileDescription,
+#   OriginalFilename its own name, a CompanyName and LegalCopyright.
 # Prints each check; exits non-zero when any fails.
 set -uo pipefail
 
@@ -112,10 +115,11 @@ else
 fi
 
 # Resources: walk .rsrc directly (type -> name -> language -> data).
-resources=$(python3 - "$exe" "$payload" <<'PY'
-import re, struct, sys
+version_h=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/setup/version.h
+resources=$(python3 - "$exe" "$payload" "$version_h" <<'PY'
+import os, re, struct, sys
 
-path, payload = sys.argv[1], sys.argv[2]
+path, payload, version_h = sys.argv[1], sys.argv[2], sys.argv[3]
 data = open(path, "rb").read()
 
 def u16(o): return struct.unpack_from("<H", data, o)[0]
@@ -263,6 +267,52 @@ try:
             out("FAIL", 'dialog "%s": %s' % (name, "; ".join(problems)))
         else:
             out("ok", 'dialog "%s" (language %d): caption, font and %d controls as designed' % (name, lang, count))
+
+    # VS_VERSIONINFO: nodes of length, value length, type (1: text), key,
+    # value, children, each DWORD-aligned.
+    def node(blob, o):
+        length, vlen, vtype = struct.unpack_from("<HHH", blob, o)
+        key, v = sz(blob, o + 6)
+        v = (v + 3) & ~3
+        value = blob[v:v + 2 * vlen].decode("utf-16-le").rstrip("\0") if vtype == 1 else blob[v:v + vlen]
+        c, children = (v + (2 * vlen if vtype == 1 else vlen) + 3) & ~3, []
+        while c < o + length:
+            children.append(node(blob, c))
+            c = (children[-1][3] + 3) & ~3
+        return key, value, children, o + length
+    numbers = dict(re.findall(r"#define VORN_VERSION_(MAJOR|MINOR|BUILD|REVISION) (\d+)", open(version_h).read()))
+    want_version = ".".join(numbers[k] for k in ("MAJOR", "MINOR", "BUILD", "REVISION"))
+    want_strings = {"ProductName": "智能砚舟", "FileVersion": want_version, "ProductVersion": want_version,
+                    "OriginalFilename": os.path.basename(path),
+                    "FileDescription": "智能砚舟 64 位注册程序" if payload == "nopayload" else "智能砚舟安装程序"}
+    version = found.get((16, 1))
+    try:
+        if version is None:
+            raise ValueError("no version resource (type 16, id 1)")
+        lang, blob = version
+        key, fixed, children, _ = node(blob, 0)
+        problems = [] if lang == 2052 else ["language %s" % lang]
+        sig, _, fms, fls, pms, pls = struct.unpack_from("<6I", fixed)
+        fixed_version = "%d.%d.%d.%d" % (fms >> 16, fms & 0xFFFF, fls >> 16, fls & 0xFFFF)
+        if key != "VS_VERSION_INFO" or sig != 0xFEEF04BD or (fms, fls) != (pms, pls) or fixed_version != want_version:
+            problems.append("fixed part: %s %#x file %s" % (key, sig, fixed_version))
+        blocks = {k: c for k, _, c, _ in children}
+        tables = {k: {name: text for name, text, _, _ in c} for k, _, c, _ in blocks.get("StringFileInfo", [])}
+        strings = tables.get("080404b0", tables.get("080404B0", {}))
+        if len(tables) != 1 or not strings:
+            problems.append("string tables %s, expected one 080404B0" % sorted(tables))
+        problems += ["%s %r" % (k, strings.get(k)) for k, v in want_strings.items() if strings.get(k) != v]
+        problems += ["%s empty" % k for k in ("CompanyName", "LegalCopyright") if not strings.get(k)]
+        translation = [v for k, v, _, _ in blocks.get("VarFileInfo", []) if k == "Translation"]
+        if translation != [struct.pack("<HH", 0x0804, 1200)]:
+            problems.append("translation %r, expected 0804/1200" % translation)
+        if problems:
+            out("FAIL", "version resource: " + "; ".join(problems))
+        else:
+            out("ok", "version resource %s (language 2052, 0804/1200): %s" % (
+                want_version, ", ".join("%s %s" % kv for kv in sorted(strings.items()))))
+    except (ValueError, struct.error, IndexError, UnicodeDecodeError) as e:
+        out("FAIL", "version resource unreadable: %s" % e)
 
     if payload != "nopayload":
         voz = found.get(("VOZ", "TAVKVOZ"))

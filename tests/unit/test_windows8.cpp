@@ -105,8 +105,13 @@ TEST(Windows8Test, HelpShowsWordsAndExitCodesAndWritesNothing) {
         EXPECT_EQ(RunMode(kSilent, run, line), 0);
         std::u16string text = run.boxes.empty() ? sim::Utf8ToUtf16(run.Read(kLog)) : run.boxes[0].wtext;
         for (const char16_t* word :
-             {u"setvosrf32：", u"/quiet：", u"/log=<文件>：", u"regvo32=<目录>：", u"5：", u"3010："}) {
+             {u"智能砚舟 7.7 安装程序的命令行：", u"setvosrf32：", u"/quiet：", u"/log=<文件>：", u"regvo32=<目录>：",
+              u"5：", u"3010："}) {
             EXPECT_NE(text.find(word), std::u16string::npos) << sim::Utf16ToUtf8(word);
+        }
+        // The log names the whole version, build number included.
+        if (run.Exists(kLog)) {
+            EXPECT_NE(text.find(u"start: 智能砚舟 setup 7.7.1.0 (64-bit program)"), std::u16string::npos);
         }
         EXPECT_EQ(run.boxes.size(), run.Exists(kLog) ? 0u : 1u);
         EXPECT_EQ(regsnap::MachineDifferences(before, run, {kLog}), run.boxes.empty() ? "" : "message boxes\n");
