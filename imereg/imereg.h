@@ -61,6 +61,9 @@ bool IsImeDataInMemory(void);
 
 void WriteUninstallEntry(void);
 void WriteAutoStartEntry(LPCSTR command);
+// Deletes the auto-start value, so that no logon starts a companion program
+// that did not reach the system directory.
+void RemoveAutoStartEntry(void);
 void WriteBrowserTag(void);
 int GrantUserFullAccess(LPCSTR directory);
 void SetLowIntegrity(void);

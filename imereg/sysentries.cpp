@@ -6,10 +6,11 @@
 // code; the access and integrity changes are not.
 #include "imereg/imereg.h"
 #include "imereg/texts.h"
+#include "payload/payload.h"
 #include "setup/context.h"
 #include "setup/log.h"
 
-enum { kSystemDirChars = 100, kUserNameChars = 198 };
+enum { kSystemDirChars = 100 };
 
 static size_t WideLength(LPCWSTR s) {
     size_t n = 0;
@@ -84,6 +85,15 @@ void WriteAutoStartEntry(LPCSTR command) {
     RegCloseKey(parent);
 }
 
+void RemoveAutoStartEntry(void) {
+    HKEY parent, run;
+    if (!OpenMachineEntry(KEY_CURRENT_VERSION, KEY_RUN, &parent, &run)) return;
+    LONG status = RegDeleteValueA(run, VALUE_AUTOSTART);
+    if (status == ERROR_SUCCESS) LogEvent(LOG_AUTOSTART_REMOVED);
+    RegCloseKey(run);
+    RegCloseKey(parent);
+}
+
 void WriteBrowserTag(void) {
     HKEY parent, platform;
     if (!OpenMachineEntry(KEY_USER_AGENT, KEY_POST_PLATFORM, &parent, &platform)) return;
@@ -107,32 +117,13 @@ void WriteBrowserTag(void) {
     RegCloseKey(parent);
 }
 
+// Full control for the account that installs, on the directory itself and
+// on what is created in it from now on; nothing the directory already holds
+// (the user's files, or a link a program of his put there) gets it.
 int GrantUserFullAccess(LPCSTR directory) {
-    char user[kUserNameChars];
-    char object[MAX_PATH];
-    DWORD cchUser = sizeof(user);
-    if (!directory || !GetUserNameA(user, &cchUser)) return 0;
-    // SetNamedSecurityInfoA wants a writable name.
-    if (snprintf(object, sizeof(object), "%s", directory) >= (int)sizeof(object)) return 0;
-
-    PACL oldDacl = NULL;
-    PSECURITY_DESCRIPTOR descriptor = NULL;
-    if (GetNamedSecurityInfoA(object, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, NULL, NULL, &oldDacl, NULL,
-                              &descriptor) != ERROR_SUCCESS)
-        return 0;
-
-    EXPLICIT_ACCESS_A access;
-    memset(&access, 0, sizeof(access));
-    BuildExplicitAccessWithNameA(&access, user, GENERIC_ALL, GRANT_ACCESS, SUB_CONTAINERS_AND_OBJECTS_INHERIT);
-    PACL newDacl = NULL;
-    int granted = 0;
-    if (SetEntriesInAclA(1, &access, oldDacl, &newDacl) == ERROR_SUCCESS &&
-        SetNamedSecurityInfoA(object, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, NULL, NULL, newDacl, NULL) ==
-            ERROR_SUCCESS)
-        granted = 1;
-    if (newDacl) LocalFree((HLOCAL)newDacl);
-    if (descriptor) LocalFree((HLOCAL)descriptor);
-    return granted;
+    BYTE user[kSidBytes];
+    if (!directory || !CurrentUserSid(user, sizeof(user))) return 0;
+    return GrantDirectoryAccess(directory, user) ? 1 : 0;
 }
 
 void SetLowIntegrity(void) {

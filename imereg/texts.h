@@ -49,6 +49,7 @@
 #define KEY_CURRENT_VERSION "Software\\Microsoft\\Windows\\CurrentVersion"
 #define KEY_RUN "Run"
 #define VALUE_AUTOSTART "voyzsjgl"
+#define LOG_AUTOSTART_REMOVED "registry value \"voyzsjgl\" removed: no companion program in a system directory to start"
 #define KEY_USER_AGENT "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\User Agent"
 #define KEY_POST_PLATFORM "Post Platform"
 #define BROWSER_TOKEN "tavk7700"

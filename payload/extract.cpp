@@ -246,6 +246,27 @@ static bool ExtractMember(const VozMember* member, bool legacy, BYTE* area, DWOR
     return ok;
 }
 
+BYTE* ExpandVerifiedMember(LPCSTR name, DWORD* cbExpanded) {
+    *cbExpanded = 0;
+    MemberIterator it;
+    if (!g_ctx.payload || !g_ctx.workBuffer || !VozBegin(&it, g_ctx.payload, g_ctx.payloadBytes, kMarkerExact) ||
+        it.legacy)
+        return NULL;
+    VozMember member;
+    while (VozNext(&it, &member)) {
+        if (strcmp(member.name, name) != 0) continue;
+        BYTE* data = g_ctx.workBuffer + kNameArea;
+        uLongf cbData = kWorkBufferBytes - kNameArea - kDigestReserve;
+        if (uncompress(data, &cbData, member.compressed, member.cbCompressed) != Z_OK || cbData == 0) return NULL;
+        char* digest = (char*)data + cbData + kDigestGap;
+        DigestHex(data, (DWORD)cbData, digest);
+        if (!DigestMatches(digest, member.digest)) return NULL;
+        *cbExpanded = (DWORD)cbData;
+        return data;
+    }
+    return NULL;
+}
+
 bool MatchesMember(const BYTE* archive, DWORD cbArchive, LPCSTR name, const char digest[kDigestChars]) {
     MemberIterator it;
     if (!archive || !VozBegin(&it, archive, cbArchive, kMarkerExact) || it.legacy) return false;

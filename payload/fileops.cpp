@@ -104,14 +104,58 @@ DWORD FileDigest(LPCSTR path, char out[kDigestChars]) {
     return cbRead;
 }
 
-// Read-only, hidden and system files are deletable once their attributes are
-// reset.  Presence is asked of the directory entry, not by opening the file:
-// a file held open without sharing cannot be opened, yet it is there and
-// stays, and the caller must hear so (it then moves the file aside or stops).
+// ---- links ------------------------------------------------------------------
+//
+// The installation directory, and the previous one, are the user's to change:
+// any name there may be a hard link to a file elsewhere, a symbolic link or a
+// junction.  This elevated program never acts through such a name: it reads
+// only a plain file with one name, changes the attributes of nothing else,
+// and writes only by creating a new file and moving it over a name (which
+// replaces the name, never the file it led to).
+
+// A plain file with one name: not a directory, not a reparse point, no other
+// hard link.
+static bool IsPlainFile(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info;
+    return GetFileInformationByHandle(file, &info) &&
+           !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
+           info.nNumberOfLinks == 1;
+}
+
+// Opens `path` itself (a link is not followed) with `access`, sharing reading
+// and writing but not deleting: while the handle is open the name cannot be
+// renamed, deleted or replaced by anyone.  INVALID_HANDLE_VALUE, with
+// ERROR_CANT_ACCESS_FILE and a log line, when it is not a plain file.
+static HANDLE OpenPlainFile(LPCSTR path, DWORD access) {
+    HANDLE file = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    if (file == INVALID_HANDLE_VALUE || IsPlainFile(file)) return file;
+    CloseHandle(file);
+    LogEvent(LOG_LINK_REFUSED, path);
+    SetLastError(ERROR_CANT_ACCESS_FILE);
+    return INVALID_HANDLE_VALUE;
+}
+
+// Resets the attributes of a plain file to FILE_ATTRIBUTE_ARCHIVE, so that a
+// read-only one can be replaced or deleted; the file is held by its name
+// meanwhile, so the reset cannot reach another file.  False for a link.
+static bool ResetAttributes(LPCSTR path) {
+    HANDLE pin = OpenPlainFile(path, FILE_READ_DATA | FILE_READ_ATTRIBUTES);
+    if (pin == INVALID_HANDLE_VALUE) return false;
+    bool reset = SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE) != FALSE;
+    CloseHandle(pin);
+    return reset;
+}
+
+// Presence is asked of the directory entry, not by opening the file: a file
+// held open without sharing cannot be opened, yet it is there and stays, and
+// the caller must hear so (it then moves the file aside or stops).  A
+// read-only file is deletable once its attributes are reset; deleting a
+// link removes the link.
 int DeleteIfPresent(LPCSTR path) {
-    SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE);
     DWORD attributes = GetFileAttributesA(path);
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
+    if (attributes & FILE_ATTRIBUTE_READONLY) ResetAttributes(path);
     return DeleteFileA(path) ? 0 : -1;
 }
 
@@ -271,9 +315,13 @@ bool SpareName(LPCSTR target, char* spare, size_t cbSpare) {
 // puts back.
 bool SwapIntoPlace(LPCSTR spare, LPCSTR target, LPCSTR keep) {
     const DWORD kReplace = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-    SetFileAttributesA(target, FILE_ATTRIBUTE_ARCHIVE);
     if (MoveFileExA(spare, target, kReplace)) return true;
     DWORD error = GetLastError();
+    // A read-only target is replaced once its attributes are reset.
+    DWORD attributes = GetFileAttributesA(target);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) && ResetAttributes(target) &&
+        MoveFileExA(spare, target, kReplace))
+        return true;
     char aside[200];
     bool present = GetFileAttributesA(target) != INVALID_FILE_ATTRIBUTES;
     if (!present || RenameAsideTo(target, aside, sizeof(aside), keep) != 0) {
@@ -301,7 +349,7 @@ bool SwapIntoPlace(LPCSTR spare, LPCSTR target, LPCSTR keep) {
 // is missing.  The spare must be new: a name someone put back after it was
 // deleted (a link to another file, in a directory users may write) is
 // refused, not written through.
-static bool WriteSpare(LPCSTR spare, const void* bytes, DWORD cbBytes, bool flush) {
+bool WriteNewFile(LPCSTR spare, const void* bytes, DWORD cbBytes, bool flush) {
     HANDLE file = CreateFileA(spare, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
@@ -318,7 +366,7 @@ bool WriteFileWhole(LPCSTR target, const void* bytes, DWORD cbBytes, LPCSTR keep
     if (!SpareName(target, spare, sizeof(spare))) return false;
     // A spare left by an interrupted run (perhaps read-only or hidden now).
     DeleteIfPresent(spare);
-    if (WriteSpare(spare, bytes, cbBytes, flush) && SwapIntoPlace(spare, target, keep)) return true;
+    if (WriteNewFile(spare, bytes, cbBytes, flush) && SwapIntoPlace(spare, target, keep)) return true;
     DWORD error = GetLastError();
     DeleteFileA(spare);
     SetLastError(error);
@@ -335,10 +383,9 @@ bool FlushFileToDisk(LPCSTR path) {
     return flushed;
 }
 
-HANDLE OpenSharedRead(LPCSTR path) {
-    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, NULL);
-}
+HANDLE OpenSharedRead(LPCSTR path) { return OpenPlainFile(path, GENERIC_READ); }
+
+HANDLE PinPlainFile(LPCSTR path) { return OpenPlainFile(path, FILE_READ_DATA | FILE_READ_ATTRIBUTES); }
 
 bool ReadUpTo(HANDLE file, void* out, DWORD cb, DWORD* cbRead) {
     *cbRead = 0;

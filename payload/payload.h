@@ -62,11 +62,21 @@ bool IsOwnedFileName(LPCSTR name);
 // copy is an archive.  Program files go without it (the next setup rewrites
 // them, and a flush per file costs an install dearly on a busy disk).
 bool WriteFileWhole(LPCSTR target, const void* bytes, DWORD cbBytes, LPCSTR keep = NULL, bool flush = false);
+// Writes `bytes` as a new file `path` (CREATE_NEW: a name that is there, a
+// link included, is refused) and closes it; false when a byte is missing.
+bool WriteNewFile(LPCSTR path, const void* bytes, DWORD cbBytes, bool flush = false);
 // Other programs (the running input method) may hold the user's files open
 // for writing, and CopyFileA on Windows opens its source without write
 // sharing: such files are read through this open, which lets others go on
-// reading and writing.  INVALID_HANDLE_VALUE when it cannot be opened.
+// reading and writing.  Only a plain file with one name is read: a hard
+// link, symbolic link or junction planted in a directory the user may
+// change could lead to a file only this elevated program may read.
+// INVALID_HANDLE_VALUE when it cannot be opened or is such a link.
 HANDLE OpenSharedRead(LPCSTR path);
+// Holds a plain file with one name so that its name cannot be renamed,
+// deleted or replaced until the handle is closed; INVALID_HANDLE_VALUE for a
+// link or a file that cannot be opened.
+HANDLE PinPlainFile(LPCSTR path);
 // The whole file read that way into a new zero-filled block with `cbSpare`
 // bytes behind its `*cbRead` bytes; null (GetLastError tells why) when it
 // cannot be opened or read, or is longer than `cbLimit`.
@@ -97,6 +107,12 @@ bool ExtractArchive(const BYTE* archive, DWORD cbArchive, BYTE* workArea, LPCSTR
 // passed and appends the failures to `failures` (cut to `cbFailures`).
 int VerifyArchive(const BYTE* archive, DWORD cbArchive, char* failures, size_t cbFailures, LPCSTR exclusions);
 void ExtractArchiveFile(LPCSTR path);
+// The payload member `name` expanded into the work buffer (at its offset
+// 100) and checked against its digest there: the only bytes the setup puts
+// into a system directory or starts.  Null when the member is missing, does
+// not expand or does not match; the bytes last until the work buffer's next
+// use.
+BYTE* ExpandVerifiedMember(LPCSTR name, DWORD* cbExpanded);
 // True when the current-format archive holds a member `name` whose recorded
 // digest is `digest` (a real one): the bytes it was computed from are that
 // member, whole.
@@ -109,13 +125,32 @@ DWORD AddPhraseListTrailer(BYTE* text, DWORD cbText);
 bool AddFileToArchive(LPCSTR archivePath, LPCSTR sourcePath);
 void RestoreUserData(void);
 
+// ---- access lists ----------------------------------------------------------------
+
+enum { kSidBytes = SECURITY_MAX_SID_SIZE };
+// The SID of the account this program runs as; false when it cannot be had.
+bool CurrentUserSid(BYTE* sid, DWORD cbSid);
+// Creates a new directory in `parent` that only administrators and the
+// system account may change (the access list given at creation, not
+// inherited, passed on to what is created in it); its path into `out`.
+// Never a directory that was there before.  False ("") when none could be
+// made.
+bool CreatePrivateDirectory(LPCSTR parent, char* out, size_t cbOut);
+// Gives `sid` full control of the directory `dir` and of everything created
+// in it from now on, without passing it on to what the directory already
+// holds; a junction or link in the directory's place is refused.
+bool GrantDirectoryAccess(LPCSTR dir, const BYTE* sid);
+
 // WOW64 file-system redirection off and back on (no-ops where it does not exist).
 PVOID DisableFsRedirection(void);
 void RestoreFsRedirection(PVOID token);
 
 void PlaceProgramFiles(int pass);
 void CopyIntoPlace(LPCSTR source, LPCSTR target);
-void PatchVersionText(LPCSTR path);
+// Makes the version text "智能砚舟输入平台  6.3" (or 6.7) in a stub's or
+// setupw64.exe's bytes read 7.7; true when it changed anything.  Bytes above
+// 128 KiB are not a stub's and stay as they are.
+bool PatchVersionText(BYTE* data, DWORD cbData);
 
 // The earlier input method stays until the new one is whole.  Moves
 // `dir`\vornhu4.ime aside and remembers it in `slot` (kImeSlotWow or

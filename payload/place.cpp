@@ -9,9 +9,15 @@
 // takes the target's place in one move; a target Windows holds loaded is
 // moved aside for it.  The machine is never left without the input method
 // it had: the earlier one waits aside until the full new one is in place.
+//
+// The installation directory is the user's to change from the moment the
+// install grants him access to it.  Nothing is copied from there into a
+// system directory: whatever goes there is the payload member's bytes,
+// expanded and checked in this program's own memory (and patched there).
 #include "imereg/imereg.h"
 #include "payload/payload.h"
 #include "payload/texts.h"
+#include "payload/voz.h"
 #include "setup/context.h"
 #include "setup/log.h"
 #include "setup/progress.h"
@@ -56,31 +62,16 @@ void CopyIntoPlace(LPCSTR source, LPCSTR target) {
 
 // The stubs and setupw64.exe carry "智能砚舟输入平台  6.3" (or 6.7) in UTF-16LE;
 // the registration takes that text as the layout text, so it must say 7.7.
-// Files above 128 KiB are not ours to patch and stay untouched, as does a
-// file that cannot be read whole.
-void PatchVersionText(LPCSTR path) {
-    BYTE* data = g_ctx.workBuffer;
-    if (!data) return;
-    // A file that is there but cannot be read or rewritten keeps an old
-    // version text: noted.
-    HFILE file = _lopen(path, OF_READ);
-    if (file == HFILE_ERROR) {
-        if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) NoteFailure();
-        return;
-    }
-    // One byte more than the limit tells a longer file apart.
-    UINT got = _lread(file, data, kPatchLimit + 1);
-    _lclose(file);
-    if (got == (UINT)HFILE_ERROR) NoteFailure();
-    if (got == (UINT)HFILE_ERROR || got > kPatchLimit) return;
-
+// Bytes above 128 KiB are not ours to patch and stay untouched.
+bool PatchVersionText(BYTE* data, DWORD n) {
+    if (!data || n > kPatchLimit) return false;
     static const WCHAR kText[] = VERSION_TEXT_W;
     BYTE pattern[2 * kVersionTextChars];
     for (int k = 0; k < kVersionTextChars; k++) {
         pattern[2 * k] = (BYTE)(kText[k] & 0xFF);
         pattern[2 * k + 1] = (BYTE)(kText[k] >> 8);
     }
-    DWORD n = got;
+    bool changed = false;
     DWORD i = 0;
     while (i + sizeof(pattern) <= n) {
         if (memcmp(data + i, pattern, sizeof(pattern)) != 0) {
@@ -93,12 +84,38 @@ void PatchVersionText(LPCSTR path) {
             (data[j + 8] == '3' || data[j + 8] == '7')) {
             data[j + 4] = '7';
             data[j + 8] = '7';
+            changed = true;
         }
         i += sizeof(pattern) + 1;
     }
-    // A failed write leaves the file as it was: unpatched, but whole.
-    if (WriteFileWhole(path, data, n))
-        LogEvent(LOG_VERSION_PATCHED, path, (unsigned long)n);
+    return changed;
+}
+
+// The verified bytes of the member `name`, version text patched when asked;
+// null (and a note for the exit code) when the member does not check out.
+static BYTE* VerifiedBytes(LPCSTR name, bool patch, DWORD* cb, bool* patched = NULL) {
+    BYTE* data = ExpandVerifiedMember(name, cb);
+    bool changed = data && patch && PatchVersionText(data, *cb);
+    if (patched) *patched = changed;
+    if (!data) LogEvent(LOG_MEMBER_NOT_VERIFIED, name);
+    return data;
+}
+
+// The installation directory's copy of a member whose version text the
+// placement patches, rewritten with the patched bytes when they changed.
+static void WritePatchedCopy(LPCSTR name) {
+    char path[MAX_PATH];
+    DWORD cb = 0;
+    bool patched = false;
+    InstallPath(path, sizeof(path), name);
+    BYTE* data = path[0] ? VerifiedBytes(name, true, &cb, &patched) : NULL;
+    if (!data) {
+        NoteFailure();
+        return;
+    }
+    if (!patched) return;
+    if (WriteFileWhole(path, data, cb))
+        LogEvent(LOG_VERSION_PATCHED, path, (unsigned long)cb);
     else
         NoteFailure();
 }
@@ -112,29 +129,24 @@ static void CopyInInstallDir(LPCSTR sourceName, LPCSTR targetName) {
     if (source[0] && target[0] && CopyFileWhole(source, target)) LogFilePlaced(sourceName, target, source);
 }
 
-// True when the installation directory's `name` holds the bytes of the
-// payload member of that name.
-static bool IsWholeMember(LPCSTR name) {
-    char path[MAX_PATH];
-    char digest[kDigestChars];
-    InstallPath(path, sizeof(path), name);
-    return path[0] && FileDigest(path, digest) != 0 && MatchesMember(g_ctx.payload, g_ctx.payloadBytes, name, digest);
-}
-
-// Vista and later want the companion program built for them: "vorntav6.exe"
-// takes the place of "vorntavk.exe" in one move, once it is known to be the
-// whole member.  The unpack leaves the earlier "vorntavk.exe" alone there
-// (the XP variant would go again at once), so it stays when the member did
-// not arrive; a running one is moved aside for the new one.
+// Vista and later want the companion program built for them: "vorntavk.exe"
+// becomes the bytes of "vorntav6.exe", checked against the payload, and the
+// variant goes.  The unpack leaves the earlier "vorntavk.exe" alone there
+// (the XP variant would go again at once), so it stays when the member does
+// not check out; a running one is moved aside for the new one.
 static void UseVistaCompanion(void) {
     char variant[MAX_PATH];
     char companion[MAX_PATH];
+    DWORD cb = 0;
     InstallPath(variant, sizeof(variant), NAME_COMPANION6);
     InstallPath(companion, sizeof(companion), NAME_COMPANION);
-    if (variant[0] && companion[0] && IsWholeMember(NAME_COMPANION6) && SwapIntoPlace(variant, companion))
-        LogFilePlaced(NAME_COMPANION6, companion, companion);
-    else
+    BYTE* data = variant[0] && companion[0] ? VerifiedBytes(NAME_COMPANION6, false, &cb) : NULL;
+    if (data && WriteFileWhole(companion, data, cb)) {
+        LogFileWritten(NAME_COMPANION6, companion, cb);
+        DeleteIfPresent(variant);
+    } else {
         NoteFailure();
+    }
 }
 
 // ---- the input method in the system directories ------------------------------
@@ -192,37 +204,24 @@ static void ReleaseEarlierIme(int slot) {
     p->spare[0] = 0;
 }
 
-// The stub: copied beside the target first, and only then does the earlier
-// input method move aside for it.
-static bool PlaceStub(LPCSTR source, LPCSTR target, LPCSTR dir, int slot) {
+// The stub, `cb` bytes at `data`: written beside the target first, and only
+// then does the earlier input method move aside for it.
+static bool PlaceStub(const BYTE* data, DWORD cb, LPCSTR target, LPCSTR dir, int slot) {
     char spare[MAX_PATH];
     if (!SpareName(target, spare, sizeof(spare))) return false;
     PVOID redirection = RedirectionOff(slot);
     DeleteIfPresent(spare);
-    bool placed = CopyFileA(source, spare, TRUE) && ParkEarlierIme(slot, dir, false) &&
+    bool placed = WriteNewFile(spare, data, cb) && ParkEarlierIme(slot, dir, false) &&
                   SwapIntoPlace(spare, target, g_ctx.earlierIme[slot].spare);
     if (!placed) DeleteFileA(spare);
     RestoreFsRedirection(redirection);
     return placed;
 }
 
-// The full input method: exactly the bytes of its payload member, read once
-// into the work buffer, checked there and written from there, so nothing
-// that changes the source meanwhile (the installation directory is the
-// users') reaches the system directory.
-static bool PlaceFullIme(LPCSTR source, LPCSTR memberName, LPCSTR target, int slot) {
-    BYTE* data = g_ctx.workBuffer;
-    if (!data) return false;
-    HFILE file = _lopen(source, OF_READ);
-    if (file == HFILE_ERROR) return false;
-    UINT got = _lread(file, data, kWorkBufferBytes);
-    _lclose(file);
-    if (got == (UINT)HFILE_ERROR || got == 0 || got == kWorkBufferBytes) return false;
-    char digest[kDigestChars];
-    DigestHex(data, got, digest);
-    if (!MatchesMember(g_ctx.payload, g_ctx.payloadBytes, memberName, digest)) return false;
+// The full input method, `cb` bytes at `data`.
+static bool PlaceFullIme(const BYTE* data, DWORD cb, LPCSTR target, int slot) {
     PVOID redirection = RedirectionOff(slot);
-    bool placed = WriteFileWhole(target, data, got, g_ctx.earlierIme[slot].spare);
+    bool placed = WriteFileWhole(target, data, cb, g_ctx.earlierIme[slot].spare);
     RestoreFsRedirection(redirection);
     return placed;
 }
@@ -236,52 +235,50 @@ static bool EarlierImeThere(LPCSTR target, int slot) {
     return there;
 }
 
-// The stub (unpack pass, version text patched first) or the full input
-// method, the payload member `fullName` (re-place pass), into
-// `dir`\vornhu4.ime.
-static void PlaceIme(LPCSTR sourceName, LPCSTR fullName, bool stub, LPCSTR dir, int slot) {
-    char source[MAX_PATH];
+// The stub (unpack pass, version text patched first, the installation
+// directory's copy too) or the full input method (re-place pass), the
+// payload member `fullName`, into `dir`\vornhu4.ime.
+static void PlaceIme(LPCSTR stubName, LPCSTR fullName, bool stub, LPCSTR dir, int slot) {
     char target[MAX_PATH];
-    InstallPath(source, sizeof(source), sourceName);
+    LPCSTR name = stub ? stubName : fullName;
     // No directory would make the target the root of the current drive; the
     // input method is then not in place, which is reported like a failed copy.
-    bool formed = source[0] && dir[0] && FormatPath(target, sizeof(target), FMT_SYSTEM_IME, dir);
+    bool formed = dir[0] && FormatPath(target, sizeof(target), FMT_SYSTEM_IME, dir);
     if (!formed) snprintf(target, sizeof(target), FMT_SYSTEM_IME, dir);
     // The stub takes an earlier input method's place only when the full one
     // is there to follow it; otherwise the earlier one stays as it is.
-    if (formed && stub && !IsWholeMember(fullName) && EarlierImeThere(target, slot)) {
+    DWORD cb = 0;
+    if (formed && stub && !ExpandVerifiedMember(fullName, &cb) && EarlierImeThere(target, slot)) {
         LogEvent(LOG_EARLIER_KEPT, target);
         return;
     }
-    if (formed && stub) PatchVersionText(source);
-    bool placed =
-        formed && (stub ? PlaceStub(source, target, dir, slot) : PlaceFullIme(source, fullName, target, slot));
+    if (formed && stub) WritePatchedCopy(stubName);
+    BYTE* data = formed ? VerifiedBytes(name, stub, &cb) : NULL;
+    bool placed = data && (stub ? PlaceStub(data, cb, target, dir, slot) : PlaceFullIme(data, cb, target, slot));
     // Before any message, which the user may answer by ending the setup.
     if (!stub && placed) ReleaseEarlierIme(slot);
     if (!stub && !placed) RestoreEarlierIme(slot);
     // Redirection is back on before the message box, which may load DLLs.
     if (placed)
-        LogFilePlaced(sourceName, target, source);
+        LogFileWritten(name, target, cb);
     else
         ReportCopyFailure(target);
 }
 
-// The uninstaller into the system directory, a message on failure.
-static void PlaceUninstaller(LPCSTR sourceName) {
-    char source[MAX_PATH];
+// The uninstaller, the member `name`, into the system directory; a message
+// on failure.
+static void PlaceUninstaller(LPCSTR name) {
     char target[MAX_PATH];
-    InstallPath(source, sizeof(source), sourceName);
-    if (!source[0] || !g_ctx.systemDir[0] ||
-        !FormatPath(target, sizeof(target), FMT_SYSTEM_UNINSTALLER, g_ctx.systemDir)) {
-        snprintf(target, sizeof(target), FMT_SYSTEM_UNINSTALLER, g_ctx.systemDir);
-        ReportCopyFailure(target);
-        return;
-    }
+    DWORD cb = 0;
+    bool formed =
+        g_ctx.systemDir[0] && FormatPath(target, sizeof(target), FMT_SYSTEM_UNINSTALLER, g_ctx.systemDir);
+    if (!formed) snprintf(target, sizeof(target), FMT_SYSTEM_UNINSTALLER, g_ctx.systemDir);
+    BYTE* data = formed ? VerifiedBytes(name, false, &cb) : NULL;
     PVOID redirection = DisableFsRedirection();
-    bool copied = CopyFileWhole(source, target);
+    bool placed = data && WriteFileWhole(target, data, cb);
     RestoreFsRedirection(redirection);
-    if (copied)
-        LogFilePlaced(sourceName, target, source);
+    if (placed)
+        LogFileWritten(name, target, cb);
     else
         ReportCopyFailure(target);
 }
@@ -289,12 +286,59 @@ static void PlaceUninstaller(LPCSTR sourceName) {
 void RecoverSetAsideFiles(void) {
     char path[MAX_PATH];
     RecoverSetAsideIn(g_ctx.installDir);
+    static const char* const kSystemFiles[] = {FMT_SYSTEM_IME, FMT_SYSTEM_UNINSTALLER, FMT_SYSTEM_COMPANION};
     PVOID redirection = DisableFsRedirection();
-    if (g_ctx.systemDir[0] && FormatPath(path, sizeof(path), FMT_SYSTEM_IME, g_ctx.systemDir)) RecoverSetAside(path);
-    if (g_ctx.systemDir[0] && FormatPath(path, sizeof(path), FMT_SYSTEM_UNINSTALLER, g_ctx.systemDir))
-        RecoverSetAside(path);
+    for (size_t i = 0; i < sizeof(kSystemFiles) / sizeof(kSystemFiles[0]); i++)
+        if (g_ctx.systemDir[0] && FormatPath(path, sizeof(path), kSystemFiles[i], g_ctx.systemDir))
+            RecoverSetAside(path);
     RestoreFsRedirection(redirection);
-    if (Is64BitWindows() && FormatPath(path, sizeof(path), FMT_SYSTEM_IME, g_ctx.wowDir)) RecoverSetAside(path);
+    if (Is64BitWindows()) {
+        if (FormatPath(path, sizeof(path), FMT_SYSTEM_IME, g_ctx.wowDir)) RecoverSetAside(path);
+        if (FormatPath(path, sizeof(path), FMT_SYSTEM_COMPANION, g_ctx.wowDir)) RecoverSetAside(path);
+    }
+}
+
+// ---- the companion program every user's logon starts --------------------------
+//
+// Every user's logon runs it, administrators' included, so no user may be
+// able to change it, nor what Windows loads beside it (a program's own
+// directory is where Windows looks for its DLLs first).  The installation
+// directory is the installing user's to change; the copy the logon starts is
+// the payload member's bytes in the system directory of its bitness, where
+// only administrators may write.  The installation directory keeps its own
+// copy, as before.
+
+enum { kPeMachineAmd64 = 0x8664 };
+
+// True when the bytes are a PE image for x64; anything else (x86, or not an
+// image at all) runs as a 32-bit program.
+static bool IsX64Image(const BYTE* data, DWORD cb) {
+    if (cb < 0x40 || data[0] != 'M' || data[1] != 'Z') return false;
+    DWORD pe = VozLe32(data + 0x3C);
+    if (pe > cb - 6 || memcmp(data + pe, "PE\0\0", 4) != 0) return false;
+    return (DWORD)(data[pe + 4] | (data[pe + 5] << 8)) == kPeMachineAmd64;
+}
+
+// The companion into the system directory of its bitness (SysWOW64 for a
+// 32-bit one on 64-bit Windows); its path into g_ctx.runProgram, or a
+// message naming the target.
+static void PlaceRunProgram(void) {
+    LPCSTR name = g_ctx.windowsMajor >= 6 ? NAME_COMPANION6 : NAME_COMPANION;
+    DWORD cb = 0;
+    BYTE* data = VerifiedBytes(name, false, &cb);
+    bool x64 = data && IsX64Image(data, cb);
+    LPCSTR dir = Is64BitWindows() && !x64 ? g_ctx.wowDir : g_ctx.systemDir;
+    char target[MAX_PATH];
+    bool formed = dir[0] && FormatPath(target, sizeof(target), FMT_SYSTEM_COMPANION, dir);
+    if (!formed) snprintf(target, sizeof(target), FMT_SYSTEM_COMPANION, dir);
+    PVOID redirection = dir == g_ctx.systemDir ? DisableFsRedirection() : NULL;
+    bool placed = formed && data && WriteFileWhole(target, data, cb);
+    RestoreFsRedirection(redirection);
+    CopyText(g_ctx.runProgram, sizeof(g_ctx.runProgram), placed ? target : "");
+    if (placed)
+        LogFileWritten(name, target, cb);
+    else
+        ReportCopyFailure(target);
 }
 
 static void DeleteStubs(void) {
@@ -335,31 +379,29 @@ void PlaceProgramFiles(int pass) {
 
     if (Is64BitWindows()) {
         WowDirectory(g_ctx.wowDir, sizeof(g_ctx.wowDir));
-        PlaceIme(unpack ? stub32 : NAME_IME32, NAME_IME, unpack, g_ctx.wowDir, kImeSlotWow);
+        PlaceIme(stub32, NAME_IME, unpack, g_ctx.wowDir, kImeSlotWow);
         FetchSystemDirectory();
-        PlaceIme(unpack ? stub64 : NAME_IME64, NAME_IME64, unpack, g_ctx.systemDir, kImeSlotSystem);
+        PlaceIme(stub64, NAME_IME64, unpack, g_ctx.systemDir, kImeSlotSystem);
         if (!unpack) {
             DeleteStubs();
             return;
         }
         PlaceUninstaller(NAME_UNINSTALLER64);
         UseVistaCompanion();
+        PlaceRunProgram();
     } else {
         FetchSystemDirectory();
         bool vista = g_ctx.windowsMajor >= 6;
         if (unpack && vista) UseVistaCompanion();
-        // The full input method is the member "vornhu4.ime", under its copy's name from Vista on.
-        LPCSTR source = unpack ? stub32 : (vista ? NAME_IME32 : NAME_IME);
-        PlaceIme(source, NAME_IME, unpack, g_ctx.systemDir, kImeSlotSystem);
+        PlaceIme(stub32, NAME_IME, unpack, g_ctx.systemDir, kImeSlotSystem);
         if (!unpack) {
             DeleteStubs();
             return;
         }
         PlaceUninstaller(NAME_UNINSTALLER);
+        PlaceRunProgram();
     }
 
-    char path[MAX_PATH];
-    InstallPath(path, sizeof(path), NAME_SETUPW64);
-    if (path[0]) PatchVersionText(path);
+    WritePatchedCopy(NAME_SETUPW64);
     WriteUninstallEntry();
 }

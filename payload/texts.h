@@ -35,6 +35,8 @@
 // The log: a stub or setupw64.exe whose version text was patched in place.
 #define LOG_VERSION_PATCHED "file %s: version text made 7.7, %lu bytes"
 #define LOG_EARLIER_RESTORED "earlier input method back in %s: the new one was not placed"
+#define LOG_MEMBER_NOT_VERIFIED "payload member %s does not expand to the bytes its digest names; not placed"
+#define LOG_LINK_REFUSED "file %s: a link to another file (a reparse point or a second name); left alone"
 #define LOG_HELD_ASIDE "file %s: held by a running program; it goes at the next restart"
 #define LOG_SWAP_KEPT_EARLIER "file %s: the new version could not take its place; the earlier one is back"
 #define LOG_SWAP_EARLIER_ASIDE "file %s: neither version could take its place; the earlier one waits as %s for the next install"
@@ -54,6 +56,10 @@
 #define FN_MD5FINAL "MD5Final"
 #define FN_WOW64DISABLE "Wow64DisableWow64FsRedirection"
 #define FN_WOW64REVERT "Wow64RevertWow64FsRedirection"
+#define FN_SET_SD_CONTROL "SetSecurityDescriptorControl"
+// A directory the setup makes for a program it starts: "vornsetup.<process
+// id>.<tick count>.<attempt>".
+#define FMT_PRIVATE_DIR "%s\\vornsetup.%lu.%lu.%d"
 
 // File names.
 #define PHRASE_LIST_NAME "vorncyzk.bak"
@@ -87,6 +93,7 @@
 #define FMT_ASIDE_SECOND "%s.old2"
 #define FMT_SYSTEM_IME "%s\\vornhu4.ime"
 #define FMT_SYSTEM_UNINSTALLER "%s\\vorndel.exe"
+#define FMT_SYSTEM_COMPANION "%s\\vorntavk.exe"
 
 // The skin step and its dialog.
 #define MSG_PAYLOAD_NOT_COPIED "上述文件没有成功复制，请重新下载安装！\r\n"

@@ -17,6 +17,7 @@ namespace {
 
 // One archive file opened for the append, and what its walk found.
 struct ArchiveFile {
+    HANDLE pin;          // holds the archive's name while it is written (a plain file, no link)
     HFILE file;
     bool fresh;          // did not exist: created only when the member is written
     DWORD cbFile;        // length of the existing file
@@ -103,19 +104,28 @@ bool WalkArchive(ArchiveFile* a, LPCSTR name, bool* duplicate) {
 // name is not.
 bool OpenArchive(LPCSTR archivePath, LPCSTR name, ArchiveFile* a) {
     memset(a, 0, sizeof(*a));
-    a->file = _lopen(archivePath, OF_READWRITE | OF_SHARE_DENY_WRITE);
-    if (a->file == HFILE_ERROR) {
+    a->file = HFILE_ERROR;
+    // The archive lies in a directory the user may change: it is written only
+    // as a plain file held by its name, never through a link put there.
+    a->pin = PinPlainFile(archivePath);
+    if (a->pin == INVALID_HANDLE_VALUE) {
         // Only a file that is not there may be created: any other failure
-        // (locked, refused) must not end in _lcreat truncating it.
+        // (locked, refused, a link) must not end in writing over it.
         if (GetLastError() != ERROR_FILE_NOT_FOUND) return false;
         a->fresh = true;
         a->endOfMembers = kVozHeaderBytes;
         VozWriteHeader(a->header, false, kVozHeaderBytes, 0);
         return true;
     }
+    a->file = _lopen(archivePath, OF_READWRITE | OF_SHARE_DENY_WRITE);
+    if (a->file == HFILE_ERROR) {
+        CloseHandle(a->pin);
+        return false;
+    }
     bool duplicate = false;
     if (!WalkArchive(a, name, &duplicate) || duplicate) {
         _lclose(a->file);
+        CloseHandle(a->pin);
         a->file = HFILE_ERROR;
         return false;
     }
@@ -171,15 +181,20 @@ bool PrepareMember(LPCSTR sourcePath, NewMember* m) {
     return true;
 }
 
+bool WriteAll(HANDLE file, const void* bytes, DWORD cb) {
+    DWORD written = 0;
+    return WriteFile(file, bytes, cb, &written, NULL) && written == cb;
+}
+
 // Creates a new archive holding just the member; a partial file is deleted.
+// A name that appeared meanwhile (a link put there) is not written through.
 bool WriteFreshArchive(LPCSTR archivePath, const BYTE header[kVozHeaderBytes], const BYTE* record,
                        const NewMember* m) {
-    HFILE file = _lcreat(archivePath, 0);
-    if (file == HFILE_ERROR) return false;
-    bool written = _lwrite(file, (LPCSTR)header, kVozHeaderBytes) == kVozHeaderBytes &&
-                   _lwrite(file, (LPCSTR)record, kVozRecordBytes) == kVozRecordBytes &&
-                   _lwrite(file, (LPCSTR)m->compressed, m->cbCompressed) == m->cbCompressed;
-    _lclose(file);
+    HANDLE file = CreateFileA(archivePath, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bool written = WriteAll(file, header, kVozHeaderBytes) && WriteAll(file, record, kVozRecordBytes) &&
+                   WriteAll(file, m->compressed, m->cbCompressed);
+    CloseHandle(file);
     if (!written) DeleteFileA(archivePath);
     return written;
 }
@@ -238,6 +253,9 @@ bool AddFileToArchive(LPCSTR archivePath, LPCSTR sourcePath) {
         }
     }
     ReleaseMember(&member);
-    if (!archive.fresh) _lclose(archive.file);
+    if (!archive.fresh) {
+        _lclose(archive.file);
+        CloseHandle(archive.pin);
+    }
     return added;
 }

@@ -51,6 +51,9 @@ struct InstallContext {
     BYTE skinChoice;
     int oldImeInUse;
     ParkedFile earlierIme[kImeSlots];
+    // The companion program every user's logon starts: its copy in a system
+    // directory ("" until placed).
+    char runProgram[MAX_PATH];
     int registrationResult;
     int currentPage;
     HINSTANCE instance;
@@ -115,6 +118,9 @@ void EnsureTrailingBackslash(char* dir, size_t cbDir);
 bool FormatPath(char* out, size_t cbOut, LPCSTR format, LPCSTR a, LPCSTR b = NULL);
 
 void RunInstallSequence(void);
+// Waits for the 64-bit registration program the sequence started (bounded)
+// and removes the directory it ran from; called as the run ends.
+void FinishRegistration64(void);
 
 // Every message box of the setup goes through these: no owner, `type` as
 // given, and the answer is returned.  In quiet mode nothing is shown and

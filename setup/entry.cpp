@@ -231,6 +231,7 @@ static int RunSilentInstall(void) {
             exitCode = kExitRestartNeeded;
     }
     ClosePayload();
+    FinishRegistration64();
     return LogEnd(exitCode, SilentExitMeaning(exitCode));
 }
 
@@ -249,7 +250,9 @@ static int ShowHelp(LPCSTR commandLine) {
 static int RunInteractive(HINSTANCE instance, int showCommand) {
     if (!RegisterSetupWindowClass(instance)) return 0;
     if (!CreateSetupWindow(instance, showCommand)) return 0;
-    return RunMessageLoop();
+    int exitCode = RunMessageLoop();
+    FinishRegistration64();
+    return exitCode;
 }
 
 int SetupMain(HINSTANCE instance, LPCSTR commandLine, int showCommand) {

@@ -4,6 +4,7 @@
 // is placed or registered.
 #include "imereg/imereg.h"
 #include "payload/payload.h"
+#include "payload/texts.h"
 #include "setup/context.h"
 #include "setup/log.h"
 #include "setup/texts.h"
@@ -55,17 +56,99 @@ static void RegisterKeyboardLayout(void) {
     AddLayoutToUserProfiles(layoutId);
 }
 
+// ---- the 64-bit registration program -------------------------------------------
+//
+// It runs with this program's rights, so it runs from a directory made for
+// it that only administrators can change, with the bytes of its payload
+// member: never from the installation directory, where a program of the
+// user could have replaced it or put a DLL beside it, which Windows would
+// load from there first.  The setup waits for it before it ends and then
+// removes the directory.
+
+enum { kRegister64WaitMs = 10 * 60 * 1000 };
+
+static struct {
+    HANDLE process;
+    char dir[MAX_PATH];
+    char exe[MAX_PATH];
+} s_register64;
+
+// The Windows Temp directory, or the Windows directory without one (NT 4.0).
+static bool PrivateDirectoryParent(char* out, size_t cbOut) {
+    FetchWindowsDirectory();
+    if (!g_ctx.windowsDir[0]) return false;
+    if (FormatPath(out, cbOut, FMT_WINDOWS_TEMP, g_ctx.windowsDir) && DirectoryExists(out)) return true;
+    return FormatPath(out, cbOut, "%s", g_ctx.windowsDir);
+}
+
+// The directory and what is in it; what cannot go now (the program still
+// running, or held) goes at the restart.  True when both went now.
+static bool RemovePrivateDirectory(bool now = true) {
+    if (now) DeleteFileA(s_register64.exe);
+    if (now && RemoveDirectoryA(s_register64.dir)) return true;
+    MoveFileExA(s_register64.exe, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+    MoveFileExA(s_register64.dir, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+    return false;
+}
+
+static void RefuseRegistration64(LPCSTR why) {
+    char reason[128];
+    snprintf(reason, sizeof(reason), "%s", why);
+    LogEvent(LOG_REGISTER64_NOT_STARTED, reason);
+    NoteFailure();
+}
+
 // The started program inherits this process's environment: the quiet
 // setting and the log path go there, since its command line must end with
 // the directory.  Both are set or cleared every time, so the program hears
 // only what this run was asked.
 static void StartRegistration64(void) {
-    char command[2 * kDirChars + 64];
-    if (!FormatPath(command, sizeof(command), FMT_REGISTER64, g_ctx.installDir, g_ctx.installDir)) return;
+    char parent[MAX_PATH];
+    char command[2 * MAX_PATH + 64];
+    DWORD cb = 0;
+    BYTE* data = ExpandVerifiedMember(NAME_SETUPW64, &cb);
+    if (!data) return RefuseRegistration64(LOG_REGISTER64_NO_BYTES);
+    PatchVersionText(data, cb);
+    if (!PrivateDirectoryParent(parent, sizeof(parent)) ||
+        !CreatePrivateDirectory(parent, s_register64.dir, sizeof(s_register64.dir)))
+        return RefuseRegistration64(LOG_REGISTER64_NO_DIRECTORY);
+    if (!FormatPath(s_register64.exe, sizeof(s_register64.exe), FMT_REGISTER64_EXE, s_register64.dir) ||
+        !FormatPath(command, sizeof(command), FMT_REGISTER64, s_register64.exe, g_ctx.installDir) ||
+        !WriteNewFile(s_register64.exe, data, cb)) {
+        RemovePrivateDirectory();
+        return RefuseRegistration64(LOG_REGISTER64_NOT_WRITTEN);
+    }
     SetEnvironmentVariableA(ENV_QUIET, g_ctx.quiet ? ENV_QUIET_ON : NULL);
     SetEnvironmentVariableA(ENV_LOG, LogEnabled() ? LogPath() : NULL);
-    UINT started = WinExec(command, SW_SHOW);
-    LogProcessStarted(command, started);
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof(startup));
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOW;
+    PROCESS_INFORMATION started;
+    memset(&started, 0, sizeof(started));
+    if (!CreateProcessA(s_register64.exe, command, NULL, NULL, FALSE, 0, NULL, s_register64.dir, &startup, &started)) {
+        char why[96];
+        snprintf(why, sizeof(why), LOG_REGISTER64_START_FAILED, (unsigned long)GetLastError());
+        RemovePrivateDirectory();
+        return RefuseRegistration64(why);
+    }
+    CloseHandle(started.hThread);
+    s_register64.process = started.hProcess;
+    LogProcessStarted(command, (UINT)started.dwProcessId);
+}
+
+void FinishRegistration64(void) {
+    if (!s_register64.process) return;
+    DWORD exitCode = STILL_ACTIVE;
+    bool ended = WaitForSingleObject(s_register64.process, kRegister64WaitMs) == WAIT_OBJECT_0 &&
+                 GetExitCodeProcess(s_register64.process, &exitCode);
+    CloseHandle(s_register64.process);
+    s_register64.process = NULL;
+    if (RemovePrivateDirectory(ended))
+        LogEvent(LOG_REGISTER64_ENDED, (unsigned long)exitCode, s_register64.dir);
+    else
+        LogEvent(LOG_REGISTER64_STILL_RUNNING, s_register64.dir);
 }
 
 void RunInstallSequence(void) {
@@ -107,7 +190,12 @@ void RunInstallSequence(void) {
     WriteBrowserTag();
     EndStep(STEP_BROWSER);
     BeginStep(STEP_AUTOSTART);
-    if (FormatPath(path, sizeof(path), FMT_AUTOSTART, g_ctx.installDir)) WriteAutoStartEntry(path);
+    // Only the copy no user can change; without it no logon starts the
+    // companion at all, rather than one in the installation directory.
+    if (g_ctx.runProgram[0] && FormatPath(path, sizeof(path), FMT_AUTOSTART, g_ctx.runProgram))
+        WriteAutoStartEntry(path);
+    else
+        RemoveAutoStartEntry();
     EndStep(STEP_AUTOSTART);
     if (Is64BitWindows()) {
         BeginStep(STEP_REGISTER64);

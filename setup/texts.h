@@ -33,10 +33,15 @@
 #define FMT_WOW_DIR "%s\\syswow64"
 #define FMT_FILER_DIR "%sfiler\\"
 // The program path is quoted: the directory usually holds a space.
-#define FMT_AUTOSTART "\"%svorntavk.exe\" vo"
+#define FMT_AUTOSTART "\"%s\" vo"
 // Quoted: unquoted, Windows would try C:\Program.exe first, and the started
 // program would take "Files\vornhu\setupw64.exe" for the start of its arguments.
-#define FMT_REGISTER64 "\"%ssetupw64.exe\" regvo32=%s"
+// The 64-bit registration program, started from a directory of its own:
+// its path in that directory, the installation directory; and where that
+// directory is made (the Windows Temp directory, else the Windows one).
+#define FMT_REGISTER64_EXE "%s\\setupw64.exe"
+#define FMT_REGISTER64 "\"%s\" regvo32=%s"
+#define FMT_WINDOWS_TEMP "%s\\Temp"
 
 // The DLL search order, set at start.
 #define DLL_KERNEL32_NAME "kernel32.dll"
@@ -117,6 +122,13 @@
 #define LOG_NOT_SHOWN " (quiet: not shown)"
 #define LOG_STEP_BEGIN "step %s: begin"
 #define LOG_STEP_END "step %s: end (%d failure messages so far)"
+#define LOG_REGISTER64_NOT_STARTED "the 64-bit registration program was not started: %s"
+#define LOG_REGISTER64_NO_BYTES "its payload member does not check out"
+#define LOG_REGISTER64_NO_DIRECTORY "no directory only administrators can change could be made"
+#define LOG_REGISTER64_NOT_WRITTEN "it could not be written there"
+#define LOG_REGISTER64_START_FAILED "Windows did not start it (error %lu)"
+#define LOG_REGISTER64_ENDED "the 64-bit registration program ended with exit code %lu; %s removed"
+#define LOG_REGISTER64_STILL_RUNNING "the 64-bit registration program is still running; %s goes at the next restart"
 #define LOG_STEP_STOPPED "step %s: the sequence stops here"
 #define STEP_DIRECTORIES "directories and path record"
 #define STEP_CONFIGURATION "configuration files"

@@ -125,6 +125,15 @@ std::string Target(LPCSTR path, std::string* display = nullptr) {
     return key;
 }
 
+// The entry an open of `key` reaches: a symbolic link or junction is
+// followed (one level is as deep as the product's paths go) unless the
+// caller asks for the link itself.
+std::string Followed(const std::string& key, bool linkItself = false) {
+    FileEntry* e = Find(key);
+    if (!e || linkItself || e->reparseTarget.empty()) return key;
+    return e->reparseTarget;
+}
+
 bool OpenForRead(FileEntry* e) {
     if (e->noAccess) return Fail(ERROR_ACCESS_DENIED), false;
     if (e->locked) return Fail(ERROR_SHARING_VIOLATION), false;
@@ -139,10 +148,12 @@ bool CanReplace(FileEntry* e, const std::string& key) {
     return true;
 }
 
-FileEntry& CreateEntry(const std::string& key, const std::string& display) {
+FileEntry& CreateEntry(const std::string& key, const std::string& display, bool dir = false) {
     FileEntry& e = Current().files[key];
     e = FileEntry();
     e.path = display;
+    e.dir = dir;
+    Current().InheritSecurity(e, key);
     return e;
 }
 
@@ -207,6 +218,7 @@ HFILE _lopen(LPCSTR path, int mode) {
     std::string key = Target(path);
     if (key.empty()) return HFILE_ERROR;
     if (m.Fault("_lopen")) return Fail(ERROR_ACCESS_DENIED), HFILE_ERROR;
+    key = Followed(key);
     FileEntry* e = Find(key);
     if (!e) return Fail(ERROR_FILE_NOT_FOUND), HFILE_ERROR;
     if (e->dir) return Fail(ERROR_ACCESS_DENIED), HFILE_ERROR;
@@ -234,6 +246,7 @@ HFILE _lcreat(LPCSTR path, int attributes) {
     std::string key = Target(path, &display);
     if (key.empty()) return HFILE_ERROR;
     if (m.Fault("_lcreat")) return Fail(ERROR_ACCESS_DENIED), HFILE_ERROR;
+    key = Followed(key);
     FileEntry* e = Find(key);
     if (e) {
         if (!CanReplace(e, key)) return HFILE_ERROR;
@@ -245,6 +258,7 @@ HFILE _lcreat(LPCSTR path, int attributes) {
         e = &CreateEntry(key, display);
     }
     e->attributes = (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) | FILE_ATTRIBUTE_ARCHIVE;
+    m.SyncNames(key);
     m.lastError = 0;
     return NewHandle(key, true, true, false);
 }
@@ -276,6 +290,7 @@ UINT _lwrite(HFILE file, LPCSTR buffer, UINT bytes) {
         e->data.resize(f->pos);
         // Cut back to where the failed write began: whole again.
         if (e->cut && f->pos <= e->cutFrom) e->cut = false;
+        m.SyncNames(f->key);
         return 0;
     }
     if (f->append) f->pos = e->data.size();
@@ -298,6 +313,7 @@ UINT _lwrite(HFILE file, LPCSTR buffer, UINT bytes) {
         if (n) memcpy(e->data.data() + f->pos, buffer, n);
     }
     f->pos += n;
+    m.SyncNames(f->key);
     return n;
 }
 
@@ -327,6 +343,9 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     std::string key = Target(name, &display);
     if (key.empty()) return INVALID_HANDLE_VALUE;
     if (m.Fault("CreateFileA")) return Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
+    // A name that is there, even a link to nothing, is not new.
+    if (disposition == CREATE_NEW && Find(key)) return Fail(ERROR_FILE_EXISTS), INVALID_HANDLE_VALUE;
+    key = Followed(key, (flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0);
     FileEntry* e = Find(key);
     bool append = (access & FILE_APPEND_DATA) != 0 && (access & (GENERIC_WRITE | GENERIC_ALL)) == 0;
     bool wantWrite = append || (access & (GENERIC_WRITE | GENERIC_ALL)) != 0;
@@ -351,7 +370,10 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     if (!OpenForRead(e)) return INVALID_HANDLE_VALUE;
     if (wantWrite && !CanReplace(e, key)) return INVALID_HANDLE_VALUE;
     if (!ShareAllows(key, Rights(access), share)) return INVALID_HANDLE_VALUE;
-    if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) e->data.clear(), e->cut = false;
+    if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) {
+        e->data.clear(), e->cut = false;
+        m.SyncNames(key);
+    }
     m.lastError = (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) ? ERROR_ALREADY_EXISTS : 0;
     int h = NewHandle(key, (access & (GENERIC_READ | GENERIC_ALL)) != 0, wantWrite, false, share);
     g_open[h - 1].append = append;
@@ -385,6 +407,7 @@ BOOL FlushFileBuffers(HANDLE file) {
     if (Current().Fault("FlushFileBuffers")) {
         // What the cache held may not have reached the disk.
         if (FileEntry* e = Find(f->key)) e->cut = true, e->cutFrom = 0, e->cutTo = (size_t)-1;
+        Current().SyncNames(f->key);
         return Fail(ERROR_DISK_FULL), FALSE;
     }
     return TRUE;
@@ -398,8 +421,93 @@ DWORD GetFileSize(HANDLE file, LPDWORD high) {
     return e ? (DWORD)e->data.size() : 0;
 }
 
+BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) {
+    OpenFile* f = Handle(FromHandle(file));
+    if (!f || !info) return Fail(ERROR_INVALID_HANDLE), FALSE;
+    if (Current().Fault("GetFileInformationByHandle")) return Fail(ERROR_ACCESS_DENIED), FALSE;
+    FileEntry* e = Find(f->key);
+    if (!e) return Fail(ERROR_INVALID_HANDLE), FALSE;
+    memset(info, 0, sizeof(*info));
+    info->dwFileAttributes = e->attributes | (e->reparseTarget.empty() ? 0 : FILE_ATTRIBUTE_REPARSE_POINT);
+    info->nFileSizeLow = (DWORD)e->data.size();
+    info->nNumberOfLinks = e->names ? (DWORD)e->names->size() : 1;
+    return TRUE;
+}
+
+BOOL CreateHardLinkA(LPCSTR name, LPCSTR existing, LPSECURITY_ATTRIBUTES) {
+    Machine& m = Current();
+    std::string from = Target(existing), display;
+    if (from.empty()) return FALSE;
+    std::string to = Target(name, &display);
+    if (to.empty()) return FALSE;
+    FileEntry* e = Find(from);
+    if (!e) return Fail(ERROR_FILE_NOT_FOUND), FALSE;
+    if (e->dir) return Fail(ERROR_ACCESS_DENIED), FALSE;
+    if (Find(to)) return Fail(ERROR_ALREADY_EXISTS), FALSE;
+    m.AddHardLink(display, existing);
+    m.lastError = 0;
+    return TRUE;
+}
+
+namespace {
+// Process handles: 0x8000 + 2 x the index in Machine::processes, its thread
+// one more.  The process token is 0x7001.
+const intptr_t kProcessHandles = 0x8000;
+bool IsProcessHandle(HANDLE h, size_t* index) {
+    intptr_t v = (intptr_t)h - kProcessHandles;
+    if (v < 0 || (size_t)(v / 2) >= Current().processes.size()) return false;
+    if (index) *index = (size_t)(v / 2);
+    return true;
+}
+}  // namespace
+
+FileEntry* sim::HandleEntry(HANDLE handle, std::string* key) {
+    OpenFile* f = Handle(FromHandle(handle));
+    if (!f) return nullptr;
+    if (key) *key = f->key;
+    return Find(f->key);
+}
+
+// The program is the file at `application` (a full path: nothing is
+// searched); its bytes are recorded as they are at that moment.
+BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,
+                    DWORD, LPVOID, LPCSTR currentDirectory, LPSTARTUPINFOA, LPPROCESS_INFORMATION info) {
+    Machine& m = Current();
+    if (!application || !info) return Fail(ERROR_INVALID_PARAMETER), FALSE;
+    std::string key = Target(application);
+    if (key.empty()) return FALSE;
+    if (m.Fault("CreateProcessA")) return Fail(ERROR_ACCESS_DENIED), FALSE;
+    FileEntry* e = Find(Followed(key));
+    if (!e || e->dir) return Fail(ERROR_FILE_NOT_FOUND), FALSE;
+    sim::Process p;
+    p.application = application;
+    p.commandLine = commandLine ? commandLine : "";
+    p.currentDir = currentDirectory ? currentDirectory : "";
+    p.image = e->data;
+    m.processes.push_back(p);
+    intptr_t h = kProcessHandles + 2 * (intptr_t)(m.processes.size() - 1);
+    info->hProcess = (HANDLE)h;
+    info->hThread = (HANDLE)(h + 1);
+    info->dwProcessId = 5000 + (DWORD)m.processes.size();
+    info->dwThreadId = info->dwProcessId + 1;
+    m.lastError = 0;
+    return TRUE;
+}
+
+DWORD WaitForSingleObject(HANDLE object, DWORD) {
+    if (!IsProcessHandle(object, nullptr) || ((intptr_t)object - kProcessHandles) % 2) return Fail(ERROR_INVALID_HANDLE), WAIT_FAILED;
+    return Current().processesHang ? WAIT_TIMEOUT : WAIT_OBJECT_0;
+}
+
+BOOL GetExitCodeProcess(HANDLE process, LPDWORD code) {
+    if (!IsProcessHandle(process, nullptr) || !code) return Fail(ERROR_INVALID_HANDLE), FALSE;
+    *code = Current().processesHang ? STILL_ACTIVE : Current().processExitCode;
+    return TRUE;
+}
+
 BOOL CloseHandle(HANDLE h) {
     if (Current().mappingHandles.erase(h)) return TRUE;
+    if (h == (HANDLE)(intptr_t)0x7001 || IsProcessHandle(h, nullptr)) return TRUE;
     int idx = FromHandle(h);
     OpenFile* f = Handle(idx);
     if (!f) return Fail(ERROR_INVALID_HANDLE), FALSE;
@@ -411,6 +519,7 @@ BOOL CopyFileA(LPCSTR existing, LPCSTR target, BOOL failIfExists) {
     Machine& m = Current();
     std::string srcKey = Target(existing);
     if (srcKey.empty()) return FALSE;
+    srcKey = Followed(srcKey);
     FileEntry* src = Find(srcKey);
     if (!src) return Fail(ERROR_FILE_NOT_FOUND), FALSE;
     if (src->dir) return Fail(ERROR_ACCESS_DENIED), FALSE;
@@ -424,6 +533,7 @@ BOOL CopyFileA(LPCSTR existing, LPCSTR target, BOOL failIfExists) {
     std::string dstKey = Target(target, &display);
     if (dstKey.empty()) return FALSE;
     if (m.Fault("CopyFileA")) return Fail(ERROR_ACCESS_DENIED), FALSE;
+    dstKey = Followed(dstKey);
     FileEntry* dst = Find(dstKey);
     if (dst == src) return Fail(ERROR_SHARING_VIOLATION), FALSE;
     if (dst) {
@@ -439,6 +549,7 @@ BOOL CopyFileA(LPCSTR existing, LPCSTR target, BOOL failIfExists) {
     out.data = data;
     out.cut = src->cut;
     out.attributes = attributes;
+    m.SyncNames(dstKey);
     m.lastError = 0;
     return TRUE;
 }
@@ -468,10 +579,12 @@ BOOL MoveEntry(const char* call, LPCSTR existing, LPCSTR target, bool replace) {
         if (WritesDenied(dstKey)) return Fail(ERROR_ACCESS_DENIED), FALSE;
     }
     if (WritesDenied(srcKey) || WritesDenied(ParentKey(dstKey))) return Fail(ERROR_ACCESS_DENIED), FALSE;
+    m.DropName(dstKey);
     m.files.erase(dstKey);
     if (!src->dir) {
         FileEntry e = *src;
         e.path = display;
+        if (e.names) e.names->erase(srcKey), e.names->insert(dstKey);
         m.files.erase(srcKey);
         m.files[dstKey] = e;
         m.lastError = 0;
@@ -524,6 +637,7 @@ BOOL DeleteFileA(LPCSTR path) {
     if (e->loaded || (e->attributes & FILE_ATTRIBUTE_READONLY) || e->noAccess || WritesDenied(key))
         return Fail(ERROR_ACCESS_DENIED), FALSE;
     if (!ShareAllows(key, FILE_SHARE_DELETE, kShareAll)) return FALSE;
+    m.DropName(key);
     m.files.erase(key);
     m.lastError = 0;
     return TRUE;
@@ -534,6 +648,7 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
     std::string key = Target(path);
     if (key.empty()) return FALSE;
     if (m.Fault("SetFileAttributesA")) return Fail(ERROR_ACCESS_DENIED), FALSE;
+    key = Followed(key);
     FileEntry* e = Find(key);
     if (!e) return Fail(ERROR_FILE_NOT_FOUND), FALSE;
     if (WritesDenied(key)) return Fail(ERROR_ACCESS_DENIED), FALSE;
@@ -543,6 +658,7 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
     if (a != FILE_ATTRIBUTE_NORMAL) a &= ~(DWORD)FILE_ATTRIBUTE_NORMAL;
     if (e->dir && a == FILE_ATTRIBUTE_NORMAL) a = 0;
     e->attributes = a | keep;
+    m.SyncNames(key);
     m.lastError = 0;
     return TRUE;
 }
@@ -553,10 +669,10 @@ DWORD GetFileAttributesA(LPCSTR path) {
     FileEntry* e = Find(key);
     if (!e) return Fail(ERROR_FILE_NOT_FOUND), INVALID_FILE_ATTRIBUTES;
     Current().lastError = 0;
-    return e->attributes;
+    return e->attributes | (e->reparseTarget.empty() ? 0 : FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
+BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES sa) {
     Machine& m = Current();
     std::string display;
     std::string key = Target(path, &display);
@@ -564,8 +680,11 @@ BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
     if (m.Fault("CreateDirectoryA")) return Fail(ERROR_ACCESS_DENIED), FALSE;
     if (Find(key)) return Fail(ERROR_ALREADY_EXISTS), FALSE;
     if (WritesDenied(ParentKey(key))) return Fail(ERROR_ACCESS_DENIED), FALSE;
-    FileEntry& e = CreateEntry(key, display);
-    e.dir = true;
+    FileEntry made;
+    made.dir = true;
+    if (!sim::ApplyCreationSecurity(made, sa)) return Fail(ERROR_INVALID_SECURITY_DESCR), FALSE;
+    FileEntry& e = CreateEntry(key, display, true);
+    if (made.secured) e.secured = true, e.dacl = made.dacl, e.daclProtected = made.daclProtected, e.owner = made.owner;
     e.attributes = FILE_ATTRIBUTE_DIRECTORY;
     m.lastError = 0;
     return TRUE;
@@ -844,9 +963,15 @@ HMODULE LoadLibraryA(LPCSTR name) {
     return Fail(ERROR_MOD_NOT_FOUND), nullptr;
 }
 
+BOOL WINAPI SimSetSecurityDescriptorControl(PSECURITY_DESCRIPTOR sd, SECURITY_DESCRIPTOR_CONTROL mask,
+                                            SECURITY_DESCRIPTOR_CONTROL bits);
+
 FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
     Machine& m = Current();
     std::string n = name ? name : "";
+    // Windows 2000 and later: an access list protected from inheritance.
+    if (module == kAdvapi && n == "SetSecurityDescriptorControl" && m.majorVersion >= 5)
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&SimSetSecurityDescriptorControl));
     if (module == kAdvapi && m.md5Available) {
         if (n == "MD5Init") return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&SimMd5Init));
         if (n == "MD5Update") return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&SimMd5Update));

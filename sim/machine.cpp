@@ -145,6 +145,11 @@ void Machine::Make9x() {
 bool Machine::Fault(const char* call) {
     if (!failOnly.empty() && failOnly != call) return false;
     callCount++;
+    if (act && callCount == actAt) {
+        std::function<void(Machine&)> once = act;
+        act = nullptr;
+        once(*this);
+    }
     if (callLimit != 0 && callCount > callLimit) {
         fprintf(stderr, "sim: more than %ld fallible calls (last %s): the operation does not end\n", callLimit, call);
         abort();
@@ -305,6 +310,7 @@ void Machine::AddDir(const std::string& path) {
             e.path = acc;
             e.dir = true;
             e.attributes = FILE_ATTRIBUTE_DIRECTORY;
+            InheritSecurity(e, k);
         }
     }
 }
@@ -327,6 +333,55 @@ void Machine::AddFile(const std::string& path, const Bytes& content, DWORD attri
     e.path = disp;
     e.data = content;
     e.attributes = attributes;
+    InheritSecurity(e, key);
+}
+
+void Machine::AddHardLink(const std::string& path, const std::string& existing) {
+    FileEntry* e = Entry(existing);
+    if (!e || e->dir) return;
+    // Test paths name the real directories, as AddFile and Entry take them.
+    bool saved = redirectionDisabled;
+    redirectionDisabled = true;
+    std::string from = Resolve(existing), to = Resolve(path);
+    redirectionDisabled = saved;
+    if (!e->names) e->names = std::make_shared<std::set<std::string>>(std::set<std::string>{from});
+    FileEntry copy = *e;
+    copy.path = path;
+    files[to] = copy;
+    e->names->insert(to);
+}
+
+void Machine::AddReparsePoint(const std::string& path, const std::string& target, bool directory) {
+    AddFile(path, "");
+    FileEntry* e = Entry(path);
+    e->dir = directory;
+    e->attributes = directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    bool saved = redirectionDisabled;
+    redirectionDisabled = true;
+    e->reparseTarget = Resolve(target);
+    redirectionDisabled = saved;
+}
+
+void Machine::SyncNames(const std::string& key) {
+    auto it = files.find(key);
+    if (it == files.end() || !it->second.names) return;
+    const FileEntry& from = it->second;
+    for (const std::string& other : *from.names) {
+        auto o = files.find(other);
+        if (other == key || o == files.end()) continue;
+        std::string path = o->second.path;
+        o->second = from;
+        o->second.path = path;
+    }
+}
+
+void Machine::DropName(const std::string& key) {
+    auto it = files.find(key);
+    if (it == files.end() || !it->second.names) return;
+    std::shared_ptr<std::set<std::string>> names = it->second.names;
+    names->erase(key);
+    it->second.names.reset();
+    if (names->size() == 1) files[*names->begin()].names.reset();
 }
 
 FileEntry* Machine::Entry(const std::string& path) {

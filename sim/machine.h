@@ -9,6 +9,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -25,6 +26,37 @@ typedef std::vector<unsigned char> Bytes;
 Bytes ToBytes(const std::string& s);
 std::string ToString(const Bytes& b);
 
+// One entry of an access list; SIDs are kept as text ("S-1-5-32-544").
+struct Ace {
+    std::string sid;
+    DWORD mask = 0;
+    BYTE flags = 0;  // OBJECT_INHERIT_ACE ... INHERITED_ACE
+    bool deny = false;
+    bool operator==(const Ace& o) const { return sid == o.sid && mask == o.mask && flags == o.flags && deny == o.deny; }
+};
+
+extern const char* const kSidAdministrators;
+extern const char* const kSidSystem;
+extern const char* const kSidUsers;
+extern const char* const kSidAuthenticatedUsers;
+extern const char* const kSidEveryone;
+extern const char* const kSidCreatorOwner;
+// Mandatory labels: an object without one counts as medium.
+enum : DWORD { kIntegrityLow = 0x1000, kIntegrityMedium = 0x2000, kIntegrityHigh = 0x3000 };
+
+// Who asks for access: a user, his groups, his integrity level.
+struct Token {
+    std::string user;
+    std::set<std::string> groups;
+    DWORD integrity = kIntegrityMedium;
+};
+
+// A program started with CreateProcessA.
+struct Process {
+    std::string application, commandLine, currentDir;
+    Bytes image;  // the program file's bytes when it was started
+};
+
 struct FileEntry {
     std::string path;   // as created, for listings
     bool dir = false;
@@ -38,6 +70,22 @@ struct FileEntry {
     bool cut = false;         // a write to it failed or was short; truncating it for a rewrite clears it
     size_t cutFrom = 0, cutTo = 0;  // the bytes failed writes did not write; rewriting them, or cutting
                                     // the file back to where they begin, clears `cut`
+    // Hard links: every name of the file, this one included (folded paths);
+    // null while it has one name.  A change through one name reaches all.
+    std::shared_ptr<std::set<std::string>> names;
+    // A symbolic link or junction: the folded path it points at.  Opening it
+    // goes there unless the caller asks for the link itself; deleting or
+    // moving it acts on the link.
+    std::string reparseTarget;
+    // Security, kept in the directories UseStandardSecurity gives an access
+    // list and everything created in them: the DACL, whether it is
+    // protected from inheritance, the owner and the mandatory label (0:
+    // none, which counts as medium).
+    bool secured = false;
+    std::vector<Ace> dacl;
+    bool daclProtected = false;
+    std::string owner;
+    DWORD label = 0;
 };
 
 // A file another program holds open: CreateFileA's access and share mode.
@@ -90,14 +138,6 @@ struct RegHandle {
     bool used = false;
 };
 
-struct AclGrant {
-    std::string object;
-    std::string trustee;
-    DWORD permissions = 0;
-    DWORD inheritance = 0;
-    ACCESS_MODE mode = NOT_USED_ACCESS;
-};
-
 // One keyboard layout loaded in the product's thread.
 struct KeyboardLayout {
     HKL handle = nullptr;
@@ -127,6 +167,10 @@ class Machine {
     std::string programFiles = "C:\\Program Files (x86)";  // what the shell answers
     bool shellFolderFails = false;
     std::string userName = "Owner";
+    // The process's token: its user, and the owner it gives what it creates
+    // (an elevated administrator's objects belong to Administrators).
+    std::string userSid = "S-1-5-21-1000-2000-3000-1001";
+    std::string ownerSid = kSidAdministrators;
     bool md5Available = true;         // advapi32 exports MD5Init/Update/Final
     bool wow64ApiAvailable = true;    // kernel32 exports Wow64Disable/RevertWow64FsRedirection
     bool wow64Process = false;        // a 32-bit process on 64-bit Windows: system32 redirects
@@ -148,6 +192,25 @@ class Machine {
     void AddDir(const std::string& path);  // with every missing parent
     void AddFile(const std::string& path, const std::string& content, DWORD attributes = FILE_ATTRIBUTE_ARCHIVE);
     void AddFile(const std::string& path, const Bytes& content, DWORD attributes = FILE_ATTRIBUTE_ARCHIVE);
+    // Windows' access lists on C:\, the Windows, system and program-files
+    // directories (administrators and SYSTEM full control, users reading and
+    // running) and on the Windows Temp directory (users may also add files
+    // and directories there, which their creator then owns); what is in
+    // them inherits.  Without it the machine keeps no access lists.
+    void UseStandardSecurity();
+    // The rights `token` has to `path`: its access list, owner and label.
+    // An object without an access list grants everything.
+    DWORD GrantedRights(const Token& token, const std::string& path) const;
+    // Delete, rename or replace: DELETE on it or FILE_DELETE_CHILD on its directory.
+    bool MayDelete(const Token& token, const std::string& path) const;
+    // A standard user's token: `sid`, Users, Authenticated Users, Everyone.
+    static Token StandardUser(const std::string& sid, DWORD integrity = kIntegrityMedium);
+    // What a new file or directory at `key` inherits from its directory.
+    void InheritSecurity(FileEntry& child, const std::string& key);
+    // A second name for an existing file, as CreateHardLinkA makes it.
+    void AddHardLink(const std::string& path, const std::string& existing);
+    // A symbolic link (or, for a directory, a junction) at `path` to `target`.
+    void AddReparsePoint(const std::string& path, const std::string& target, bool directory);
     bool Exists(const std::string& path) const;
     bool IsDir(const std::string& path) const;
     std::string Read(const std::string& path) const;  // "" when absent
@@ -187,12 +250,16 @@ class Machine {
     std::deque<int> answers;  // answers for questions, in order; then `defaultAnswer`
     int defaultYesNo = IDYES;
     std::vector<std::string> winExecs;
+    // Programs started with CreateProcessA, in order.  Each has ended when
+    // waited for, with `processExitCode`, unless `processesHang`.
+    std::vector<Process> processes;
+    DWORD processExitCode = 0;
+    bool processesHang = false;
     // The process environment (names folded to upper case); a program
     // started with WinExec inherits it.
     std::map<std::string, std::string> environment;
     DWORD processId = 4242;
-    std::vector<AclGrant> grants;
-    bool securityFails = false;  // SetNamedSecurityInfoA refuses to change a DACL
+    bool securityFails = false;  // SetKernelObjectSecurity refuses to change a DACL
     std::vector<ImeInstallCall> imeInstalls;
     HKL imeInstallResult = (HKL)(ULONG_PTR)0xE0010804u;  // null: the call fails
     bool imeInstallWritesRegistry = true;                // the entry Windows makes on success
@@ -233,6 +300,10 @@ class Machine {
     long callCount = 0;       // fallible calls so far (of `failOnly`'s name, if set)
     std::string failedCall;   // the first call that failed
     bool Fault(const char* call);  // counts a call; true when it must fail
+    // Another program acting on the machine while the product runs: called
+    // once, just before the fallible call numbered `actAt`.
+    long actAt = 0;
+    std::function<void(Machine&)> act;
 
     // ---- internals used by the API implementations --------------------------
     std::map<std::string, FileEntry> files;  // folded full path -> entry
@@ -244,11 +315,22 @@ class Machine {
     std::vector<std::unique_ptr<RegKey>> regDeleted;  // kept alive for handles still open on them
     size_t liveAllocations = 0;
 
+    // After a change through the name `key`: the file's other names see it.
+    void SyncNames(const std::string& key);
+    // The name `key` goes: the file's other names forget it.
+    void DropName(const std::string& key);
+
     std::string SystemDir() const { return windowsDir + "\\" + systemDirName; }
     std::string Wow64Dir() const { return windowsDir + "\\syswow64"; }
     // Absolute, folded key of a path after WOW64 redirection; "" when invalid.
     std::string Resolve(const std::string& path, std::string* display = nullptr) const;
 };
+
+// The file entry behind a handle of the simulated kernel32 (and its key).
+FileEntry* HandleEntry(HANDLE handle, std::string* key);
+// The access list a directory created with `sa` gets; false for a
+// descriptor that does not parse.
+bool ApplyCreationSecurity(FileEntry& e, LPSECURITY_ATTRIBUTES sa);
 
 // input.dll's InstallLayoutOrTip, handed out by GetProcAddress.
 BOOL WINAPI SimInstallLayoutOrTip(LPCWSTR profiles, DWORD flags);

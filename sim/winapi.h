@@ -85,6 +85,8 @@ typedef PVOID PSID;
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_DISK_FULL 112L
 #define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_INVALID_SECURITY_DESCR 1338L
+#define ERROR_ALLOTTED_SPACE_EXCEEDED 1344L
 #define ERROR_INVALID_NAME 123L
 #define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_PROC_NOT_FOUND 127L
@@ -101,13 +103,18 @@ typedef PVOID PSID;
 #define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
 #define ERROR_DIRECTORY 267L
 #define ERROR_NONE_MAPPED 1332L
+#define ERROR_CANT_ACCESS_FILE 1920L
 
 // Files
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
 #define GENERIC_EXECUTE 0x20000000u
 #define GENERIC_ALL 0x10000000u
+#define FILE_READ_DATA 0x0001
+#define FILE_WRITE_DATA 0x0002
 #define FILE_APPEND_DATA 0x0004
+#define FILE_READ_ATTRIBUTES 0x0080
+#define FILE_WRITE_ATTRIBUTES 0x0100
 #define FILE_SHARE_READ 0x1
 #define FILE_SHARE_WRITE 0x2
 #define FILE_SHARE_DELETE 0x4
@@ -122,10 +129,12 @@ typedef PVOID PSID;
 #define FILE_ATTRIBUTE_DIRECTORY 0x10
 #define FILE_ATTRIBUTE_ARCHIVE 0x20
 #define FILE_ATTRIBUTE_NORMAL 0x80
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x400
 #define FILE_ATTRIBUTE_COMPRESSED 0x800
 #define FILE_ATTRIBUTE_NOT_CONTENT_INDEXED 0x2000
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 #define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000
 #define OF_READ 0x0
 #define OF_WRITE 0x1
 #define OF_READWRITE 0x2
@@ -170,8 +179,23 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, void* overlapped);
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, void* overlapped);
 #define INVALID_FILE_SIZE 0xFFFFFFFFu
+#define MAXDWORD 0xFFFFFFFFu
 DWORD GetFileSize(HANDLE file, LPDWORD high);
 BOOL FlushFileBuffers(HANDLE file);
+typedef struct _BY_HANDLE_FILE_INFORMATION {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD dwVolumeSerialNumber;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD nNumberOfLinks;
+    DWORD nFileIndexHigh;
+    DWORD nFileIndexLow;
+} BY_HANDLE_FILE_INFORMATION, *LPBY_HANDLE_FILE_INFORMATION;
+BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info);
+BOOL CreateHardLinkA(LPCSTR name, LPCSTR existing, LPSECURITY_ATTRIBUTES sa);
 BOOL CloseHandle(HANDLE h);
 
 HFILE _lopen(LPCSTR path, int mode);
@@ -259,6 +283,34 @@ HLOCAL LocalFree(HLOCAL mem);
 #define SW_SHOWNORMAL 1
 #define SW_SHOW 5
 UINT WinExec(LPCSTR command, UINT show);
+typedef struct _STARTUPINFOA {
+    DWORD cb;
+    LPSTR lpReserved;
+    LPSTR lpDesktop;
+    LPSTR lpTitle;
+    DWORD dwX, dwY, dwXSize, dwYSize, dwXCountChars, dwYCountChars, dwFillAttribute, dwFlags;
+    WORD wShowWindow;
+    WORD cbReserved2;
+    BYTE* lpReserved2;
+    HANDLE hStdInput, hStdOutput, hStdError;
+} STARTUPINFOA, *LPSTARTUPINFOA;
+typedef struct _PROCESS_INFORMATION {
+    HANDLE hProcess;
+    HANDLE hThread;
+    DWORD dwProcessId;
+    DWORD dwThreadId;
+} PROCESS_INFORMATION, *LPPROCESS_INFORMATION;
+#define STARTF_USESHOWWINDOW 0x1
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0x0
+#define WAIT_TIMEOUT 0x102
+#define WAIT_FAILED 0xFFFFFFFFu
+#define STILL_ACTIVE 0x103
+BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                    LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD flags, LPVOID environment,
+                    LPCSTR currentDirectory, LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info);
+DWORD WaitForSingleObject(HANDLE object, DWORD ms);
+BOOL GetExitCodeProcess(HANDLE process, LPDWORD code);
 void Sleep(DWORD ms);
 DWORD GetTickCount(void);
 typedef struct _SYSTEMTIME {
@@ -352,47 +404,114 @@ LSTATUS RegQueryInfoKeyA(HKEY key, LPSTR cls, LPDWORD cchClass, LPDWORD reserved
 LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD cchName, LPDWORD reserved, LPSTR cls,
                       LPDWORD cchClass, PFILETIME lastWriteTime);
 
-// Security
-typedef PVOID PACL;
-typedef enum _SE_OBJECT_TYPE { SE_UNKNOWN_OBJECT_TYPE = 0, SE_FILE_OBJECT = 1 } SE_OBJECT_TYPE;
+// Security: identifiers, access lists and security descriptors in the
+// layouts Windows gives them.
+#define DELETE 0x00010000
+#define READ_CONTROL 0x00020000
+#define WRITE_DAC 0x00040000
+#define WRITE_OWNER 0x00080000
+#define SYNCHRONIZE 0x00100000
+#define FILE_LIST_DIRECTORY 0x0001
+#define FILE_ADD_FILE 0x0002
+#define FILE_ADD_SUBDIRECTORY 0x0004
+#define FILE_READ_EA 0x0008
+#define FILE_WRITE_EA 0x0010
+#define FILE_EXECUTE 0x0020
+#define FILE_TRAVERSE 0x0020
+#define FILE_DELETE_CHILD 0x0040
+#define FILE_ALL_ACCESS 0x001F01FF
+#define FILE_GENERIC_READ 0x00120089
+#define FILE_GENERIC_WRITE 0x00120116
+#define FILE_GENERIC_EXECUTE 0x001200A0
+typedef struct _SID_IDENTIFIER_AUTHORITY {
+    BYTE Value[6];
+} SID_IDENTIFIER_AUTHORITY, *PSID_IDENTIFIER_AUTHORITY;
+#define SECURITY_NT_AUTHORITY {{0, 0, 0, 0, 0, 5}}
+#define SECURITY_CREATOR_SID_AUTHORITY {{0, 0, 0, 0, 0, 3}}
+#define SECURITY_LOCAL_SYSTEM_RID 18
+#define SECURITY_AUTHENTICATED_USER_RID 11
+#define SECURITY_BUILTIN_DOMAIN_RID 32
+#define SECURITY_CREATOR_OWNER_RID 0
+#define DOMAIN_ALIAS_RID_ADMINS 544
+#define DOMAIN_ALIAS_RID_USERS 545
+#define SECURITY_MAX_SID_SIZE 68
+typedef struct _ACL {
+    BYTE AclRevision;
+    BYTE Sbz1;
+    WORD AclSize;
+    WORD AceCount;
+    WORD Sbz2;
+} ACL, *PACL;
+#define ACL_REVISION 2
+typedef struct _ACE_HEADER {
+    BYTE AceType;
+    BYTE AceFlags;
+    WORD AceSize;
+} ACE_HEADER;
+#define ACCESS_ALLOWED_ACE_TYPE 0x0
+#define ACCESS_DENIED_ACE_TYPE 0x1
+typedef struct _ACCESS_ALLOWED_ACE {
+    ACE_HEADER Header;
+    DWORD Mask;
+    DWORD SidStart;
+} ACCESS_ALLOWED_ACE;
+#define NO_INHERITANCE 0x0
+#define OBJECT_INHERIT_ACE 0x1
+#define CONTAINER_INHERIT_ACE 0x2
+#define NO_PROPAGATE_INHERIT_ACE 0x4
+#define INHERIT_ONLY_ACE 0x8
+#define INHERITED_ACE 0x10
+typedef WORD SECURITY_DESCRIPTOR_CONTROL;
+#define SE_DACL_PRESENT 0x0004
+#define SE_DACL_PROTECTED 0x1000
+#define SE_SELF_RELATIVE 0x8000
+#define SECURITY_DESCRIPTOR_REVISION 1
+typedef struct _SECURITY_DESCRIPTOR {
+    BYTE Revision;
+    BYTE Sbz1;
+    SECURITY_DESCRIPTOR_CONTROL Control;
+    PSID Owner;
+    PSID Group;
+    PACL Sacl;
+    PACL Dacl;
+} SECURITY_DESCRIPTOR;
+#define SECURITY_DESCRIPTOR_MIN_LENGTH sizeof(SECURITY_DESCRIPTOR)
 typedef DWORD SECURITY_INFORMATION;
 #define OWNER_SECURITY_INFORMATION 0x1
 #define GROUP_SECURITY_INFORMATION 0x2
 #define DACL_SECURITY_INFORMATION 0x4
-typedef enum _ACCESS_MODE {
-    NOT_USED_ACCESS = 0,
-    GRANT_ACCESS,
-    SET_ACCESS,
-    DENY_ACCESS,
-    REVOKE_ACCESS
-} ACCESS_MODE;
-#define NO_INHERITANCE 0x0
-#define OBJECT_INHERIT_ACE 0x1
-#define CONTAINER_INHERIT_ACE 0x2
-#define SUB_CONTAINERS_AND_OBJECTS_INHERIT 0x3
-typedef enum _TRUSTEE_FORM { TRUSTEE_IS_SID = 0, TRUSTEE_IS_NAME = 1 } TRUSTEE_FORM;
-typedef enum _TRUSTEE_TYPE { TRUSTEE_IS_UNKNOWN = 0, TRUSTEE_IS_USER = 1 } TRUSTEE_TYPE;
-typedef struct _TRUSTEE_A {
-    void* pMultipleTrustee;
-    int MultipleTrusteeOperation;
-    TRUSTEE_FORM TrusteeForm;
-    TRUSTEE_TYPE TrusteeType;
-    LPSTR ptstrName;
-} TRUSTEE_A;
-typedef struct _EXPLICIT_ACCESS_A {
-    DWORD grfAccessPermissions;
-    ACCESS_MODE grfAccessMode;
-    DWORD grfInheritance;
-    TRUSTEE_A Trustee;
-} EXPLICIT_ACCESS_A, *PEXPLICIT_ACCESS_A;
+#define PROTECTED_DACL_SECURITY_INFORMATION 0x80000000u
+typedef struct _SID_AND_ATTRIBUTES {
+    PSID Sid;
+    DWORD Attributes;
+} SID_AND_ATTRIBUTES;
+typedef struct _TOKEN_USER {
+    SID_AND_ATTRIBUTES User;
+} TOKEN_USER;
+typedef enum _TOKEN_INFORMATION_CLASS { TokenUser = 1 } TOKEN_INFORMATION_CLASS;
+#define TOKEN_QUERY 0x0008
+typedef HANDLE* PHANDLE;
+typedef BOOL* LPBOOL;
+HANDLE GetCurrentProcess(void);
+BOOL OpenProcessToken(HANDLE process, DWORD access, PHANDLE token);
+BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS cls, LPVOID info, DWORD cbInfo, LPDWORD cbNeeded);
 BOOL GetUserNameA(LPSTR buffer, LPDWORD size);
-DWORD GetNamedSecurityInfoA(LPCSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID* owner, PSID* group,
-                            PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* sd);
-void BuildExplicitAccessWithNameA(PEXPLICIT_ACCESS_A ea, LPSTR trustee, DWORD permissions, ACCESS_MODE mode,
-                                  DWORD inheritance);
-DWORD SetEntriesInAclA(ULONG count, PEXPLICIT_ACCESS_A entries, PACL oldAcl, PACL* newAcl);
-DWORD SetNamedSecurityInfoA(LPSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner, PSID group,
-                            PACL dacl, PACL sacl);
+BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD a0, DWORD a1, DWORD a2,
+                              DWORD a3, DWORD a4, DWORD a5, DWORD a6, DWORD a7, PSID* sid);
+PVOID FreeSid(PSID sid);
+BOOL IsValidSid(PSID sid);
+DWORD GetLengthSid(PSID sid);
+BOOL EqualSid(PSID a, PSID b);
+BOOL CopySid(DWORD cbDest, PSID dest, PSID source);
+BOOL InitializeAcl(PACL acl, DWORD cbAcl, DWORD revision);
+BOOL AddAce(PACL acl, DWORD revision, DWORD startIndex, LPVOID aces, DWORD cbAces);
+BOOL GetAce(PACL acl, DWORD index, LPVOID* ace);
+BOOL InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR sd, DWORD revision);
+BOOL SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR sd, BOOL present, PACL dacl, BOOL defaulted);
+BOOL GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR sd, LPBOOL present, PACL* dacl, LPBOOL defaulted);
+BOOL GetKernelObjectSecurity(HANDLE object, SECURITY_INFORMATION info, PSECURITY_DESCRIPTOR sd, DWORD cb,
+                             LPDWORD cbNeeded);
+BOOL SetKernelObjectSecurity(HANDLE object, SECURITY_INFORMATION info, PSECURITY_DESCRIPTOR sd);
 
 // Input methods and keyboard layouts
 #define KL_NAMELENGTH 9
@@ -581,7 +700,6 @@ BOOL StretchBlt(HDC dest, int xDest, int yDest, int wDest, int hDest, HDC src, i
 
 // Code pages
 #define CP_ACP 0
-typedef BOOL* LPBOOL;
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int cbText, LPWSTR out, int cchOut);
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR text, int cchText, LPSTR out, int cbOut,
                         LPCSTR defaultChar, LPBOOL usedDefault);

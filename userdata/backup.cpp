@@ -133,11 +133,9 @@ bool BackupUserData(void) {
         return false;
     }
     // On the disk before it replaces the earlier archive, power cut or not;
-    // replaced in one step, the attributes reset first as for any file that
-    // is replaced.  If either fails, both archives stay as they are.
-    if (!FlushFileToDisk(spare)) return false;
-    SetFileAttributesA(archive, FILE_ATTRIBUTE_ARCHIVE);
-    if (!MoveFileExA(spare, archive, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return false;
+    // replaced in one step, as every file is.  If either fails, both
+    // archives stay as they are.
+    if (!FlushFileToDisk(spare) || !SwapIntoPlace(spare, archive)) return false;
     return allRequired;
 }
 

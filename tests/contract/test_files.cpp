@@ -205,6 +205,50 @@ CONTRACT_TEST(test_MoveFileA_DeleteFileA) {
     ok(DeleteFileA(contract::Path("held.txt")), "delete after close");
 }
 
+// Hard links, which a user can plant in a directory he may change: one file
+// under two names, told apart by its link count; a move over one name and a
+// delete act on that name only.  What the product's "plain file" check reads.
+static DWORD LinkCount(const char* name, DWORD* attributes) {
+    HANDLE h = CreateFileA(contract::Path(name), FILE_READ_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           NULL, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    BY_HANDLE_FILE_INFORMATION info;
+    memset(&info, 0xbd, sizeof(info));
+    bool got = h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, &info);
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    if (attributes) *attributes = got ? info.dwFileAttributes : INVALID_FILE_ATTRIBUTES;
+    return got ? info.nNumberOfLinks : 0;
+}
+
+CONTRACT_TEST(test_hard_links) {
+    ok(MakeFile("l1.txt", "one", 3), "create l1");
+    ok(LinkCount("l1.txt", NULL) == 1, "one name: %lu", (unsigned long)LinkCount("l1.txt", NULL));
+    SetLastError(0xdeadbeef);
+    ok(CreateHardLinkA(contract::Path("l2.txt"), contract::Path("l1.txt"), NULL), "CreateHardLinkA, error %lu",
+       (unsigned long)GetLastError());
+    DWORD attributes = 0;
+    ok(LinkCount("l2.txt", &attributes) == 2, "two names: %lu", (unsigned long)LinkCount("l2.txt", NULL));
+    ok(!(attributes & FILE_ATTRIBUTE_REPARSE_POINT), "a hard link is no reparse point: %#lx", (unsigned long)attributes);
+
+    HFILE f = _lopen(contract::Path("l2.txt"), OF_WRITE);
+    ok(f != HFILE_ERROR && _lwrite(f, "xyz", 3) == 3, "write through the second name");
+    if (f != HFILE_ERROR) _lclose(f);
+    char got[8] = {0};
+    f = _lopen(contract::Path("l1.txt"), OF_READ);
+    ok(f != HFILE_ERROR && _lread(f, got, sizeof(got)) == 3 && !memcmp(got, "xyz", 3), "seen through the first: %s", got);
+    if (f != HFILE_ERROR) _lclose(f);
+
+    ok(MakeFile("l3.txt", "new", 3), "create l3");
+    ok(MoveFileExA(contract::Path("l3.txt"), contract::Path("l2.txt"), MOVEFILE_REPLACE_EXISTING), "move over a name");
+    ok(LinkCount("l1.txt", NULL) == 1, "the other name keeps the file alone: %lu", (unsigned long)LinkCount("l1.txt", NULL));
+    memset(got, 0, sizeof(got));
+    f = _lopen(contract::Path("l1.txt"), OF_READ);
+    ok(f != HFILE_ERROR && _lread(f, got, sizeof(got)) == 3 && !memcmp(got, "xyz", 3), "and its bytes: %s", got);
+    if (f != HFILE_ERROR) _lclose(f);
+    ok(CreateHardLinkA(contract::Path("l4.txt"), contract::Path("l1.txt"), NULL), "a second name again");
+    ok(DeleteFileA(contract::Path("l4.txt")), "delete one name");
+    ok(Attributes("l1.txt") != INVALID_FILE_ATTRIBUTES && LinkCount("l1.txt", NULL) == 1, "the other stays");
+}
+
 CONTRACT_TEST(test_FindFirstFileA) {
     ok(MakeFile("f1.txt", "1", 1) && MakeFile("f2.voh", "2", 1), "create");
     ok(CreateDirectoryA(contract::Path("dir"), NULL), "mkdir");

@@ -75,34 +75,69 @@ TEST_F(EntryTest, OverlongRegistrationDirectoryKeepsTheDefault) {
     EXPECT_EQ(std::string(g_ctx.installDir), fits);
 }
 
-// The install starts the 64-bit registration program by its quoted path, so
-// Windows never tries C:\Program.exe, and the C runtime of the started
-// program hands it everything after the quoted name: the registration mode
-// parses the directory back, spaces and all.
-TEST_F(EntryTest, RegistrationCommandOfTheInstallParsesBackToItsDirectory) {
+// The install starts the 64-bit registration program from a directory made
+// for it that only administrators may change (never one that was there
+// before), with its payload member's bytes whatever the installation
+// directory holds, and by its quoted path, so that the started program's C
+// runtime hands it the whole directory, spaces and all.  The setup waits for
+// it and removes the directory; one still running goes at the restart.
+TEST_F(EntryTest, RegistrationProgramRunsFromADirectoryOfItsOwn) {
     const std::string dir = "D:\\My Files\\vornhu\\";
-    m.AddDir(dir);
+    const std::string temp = "C:\\windows\\Temp\\";
+    m.UseStandardSecurity();
+    m.AddFile(dir + "setupw64.exe", "the user's program");
+    m.AddDir(temp + "vornsetup.4242.123456.0");  // made by a user in advance
+    std::vector<testvoz::Member> members = testvoz::SampleMembers();
+    m.resources.push_back({"VOZ", "TAVKVOZ", 2052, sim::ToBytes(testvoz::Build(members))});
+    ASSERT_TRUE(OpenPayload());
     CopyText(g_ctx.installDir, sizeof(g_ctx.installDir), dir.c_str());
     RunInstallSequence();
-    ASSERT_FALSE(m.winExecs.empty());
-    const std::string command = m.winExecs.back();
-    ASSERT_EQ(command.compare(0, 1, "\""), 0) << command;
+    ASSERT_EQ(m.processes.size(), 1u);
+    const std::string own = temp + "vornsetup.4242.123456.1";
+    const sim::Process started = m.processes[0];
+    EXPECT_EQ(started.application, own + "\\setupw64.exe");
+    EXPECT_EQ(started.currentDir, own);
+    std::string member;
+    for (const testvoz::Member& mb : members)
+        if (mb.name == "setupw64.exe") member = mb.data;
+    EXPECT_EQ(sim::ToString(started.image).find("the user's"), std::string::npos);
+    EXPECT_EQ(started.image.size(), member.size());
+    const BYTE inherit = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+    EXPECT_EQ(m.Entry(own)->dacl, (std::vector<sim::Ace>{{sim::kSidAdministrators, FILE_ALL_ACCESS, inherit, false},
+                                                         {sim::kSidSystem, FILE_ALL_ACCESS, inherit, false}}));
+    EXPECT_TRUE(m.Entry(own)->daclProtected);
+    sim::Token user = sim::Machine::StandardUser(m.userSid);
+    EXPECT_FALSE(m.GrantedRights(user, own) & (FILE_ADD_FILE | FILE_LIST_DIRECTORY));
+    EXPECT_FALSE(m.MayDelete(user, own + "\\setupw64.exe"));
 
     // The C runtime: a quoted program name ends at the next quote; then the
     // blanks before the arguments are skipped.
+    const std::string command = started.commandLine;
     size_t close = command.find('"', 1);
-    ASSERT_NE(close, std::string::npos);
-    EXPECT_EQ(command.substr(1, close - 1), dir + "setupw64.exe");
+    ASSERT_EQ(command.substr(0, close + 1), "\"" + own + "\\setupw64.exe\"");
     size_t args = command.find_first_not_of(" \t", close + 1);
     ASSERT_NE(args, std::string::npos);
-
-    sim::Machine started;
-    ResetInstallContext();
-    EXPECT_EQ(SetupMain(nullptr, command.c_str() + args, SW_SHOW), 0);
-    EXPECT_STREQ(g_ctx.installDir, dir.c_str());
-    EXPECT_EQ(started.Read("C:\\windows\\vornpath.voh"), dir);
-    EXPECT_EQ(started.imeInstalls.size(), 1u);
+    {
+        sim::Machine child;
+        ResetInstallContext();
+        EXPECT_EQ(SetupMain(nullptr, command.c_str() + args, SW_SHOW), 0);
+        EXPECT_STREQ(g_ctx.installDir, dir.c_str());
+        EXPECT_EQ(child.Read("C:\\windows\\vornpath.voh"), dir);
+        EXPECT_EQ(child.imeInstalls.size(), 1u);
+    }
     sim::Use(&m);
+    FinishRegistration64();
+    EXPECT_FALSE(m.Exists(own));
+
+    m.processesHang = true;
+    ResetInstallContext();
+    ASSERT_TRUE(OpenPayload());
+    CopyText(g_ctx.installDir, sizeof(g_ctx.installDir), dir.c_str());
+    RunInstallSequence();
+    FinishRegistration64();
+    ASSERT_EQ(m.processes.size(), 2u);
+    EXPECT_EQ(m.deleteAtRestart.size(), 2u);
+    EXPECT_TRUE(m.Exists(m.processes[1].application));
 }
 
 TEST_F(EntryTest, RegistrationWordOn32BitWindowsStartsTheWindow) {

@@ -2,6 +2,7 @@
 // WOW64 redirection.
 #include "archive_builder.h"
 #include "payload/payload.h"
+#include "setup/log.h"
 #include "sim_fixture.h"
 
 class FileOpsTest : public SimTest {};
@@ -243,4 +244,51 @@ TEST_F(FileOpsTest, WriteFileWholeLeavesOldOrNewBytes) {
             FaultClass{onward, ""});
     }
     sim::Use(&m);
+}
+
+// A directory the user may change can hold a hard link, a symbolic link or a
+// junction under any of the install's names.  No elevated operation acts
+// through one: a read refuses it (the log says so), a replacement replaces
+// the name and never the file it led to, an attribute reset or a delete
+// never reaches that file, and an archive is never appended through one.
+TEST_F(FileOpsTest, NoPlantedLinkRedirectsAnElevatedOperation) {
+    const std::string secret = "C:\\windows\\system32\\config\\SAM";
+    m.AddFile(secret, "secret", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM);
+    m.AddDir("C:\\p");
+    m.AddHardLink("C:\\p\\userck.txt", secret);
+    m.AddReparsePoint("C:\\p\\delck.txt", secret, false);
+    m.AddReparsePoint("C:\\p\\filer", "C:\\windows\\system32", true);
+    ASSERT_TRUE(LogOpen("C:\\p\\setup.log"));
+    DWORD cb = 0;
+    for (const char* link : {"C:\\p\\userck.txt", "C:\\p\\delck.txt"}) {
+        EXPECT_EQ(OpenSharedRead(link), INVALID_HANDLE_VALUE) << link;
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_CANT_ACCESS_FILE);
+        EXPECT_EQ(ReadFileShared(link, 1000, 0, &cb), nullptr);
+        EXPECT_FALSE(AddFileToArchive("C:\\p\\vornback.new", link));
+        EXPECT_FALSE(CopyFileWhole(link, "C:\\p\\copy.bak"));
+    }
+    EXPECT_FALSE(m.Exists("C:\\p\\vornback.new"));
+    EXPECT_FALSE(m.Exists("C:\\p\\copy.bak"));
+    LogClose();
+    EXPECT_NE(m.Read("C:\\p\\setup.log").find("C:\\p\\userck.txt: a link to another file"), std::string::npos);
+
+    // Replaced or deleted, a name goes; the file it led to keeps its bytes
+    // and attributes.
+    EXPECT_EQ(m.Entry("C:\\p\\userck.txt")->attributes, (DWORD)(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM));
+    EXPECT_TRUE(WriteFileWhole("C:\\p\\userck.txt", "mine", 4));
+    EXPECT_EQ(m.Read("C:\\p\\userck.txt"), "mine");
+    EXPECT_EQ(DeleteIfPresent("C:\\p\\delck.txt"), 0);
+    EXPECT_FALSE(m.Exists("C:\\p\\delck.txt"));
+    EXPECT_EQ(DeleteIfPresent("C:\\p\\filer"), 0);
+    EXPECT_EQ(m.Read(secret), "secret");
+    EXPECT_EQ(m.Entry(secret)->attributes, (DWORD)(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM));
+
+    // An archive that turned into a link between two members is not written.
+    m.AddFile("C:\\p\\a.txt", "a");
+    m.AddFile("C:\\p\\b.txt", "b");
+    ASSERT_TRUE(AddFileToArchive("C:\\p\\vornback.new", "C:\\p\\a.txt"));
+    m.Remove("C:\\p\\vornback.new");
+    m.AddHardLink("C:\\p\\vornback.new", secret);
+    EXPECT_FALSE(AddFileToArchive("C:\\p\\vornback.new", "C:\\p\\b.txt"));
+    EXPECT_EQ(m.Read(secret), "secret");
 }

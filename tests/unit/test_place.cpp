@@ -149,18 +149,23 @@ TEST_F(PlaceTest, LoadedInputMethodIsMovedAsideWithoutAMessage) {
 // The earlier input method waits under its spare name until the full new
 // one is in place: then it goes, unless it is loaded.  A stub takes its place
 // only when the full one is there to follow (here its member fails first);
-// when that cannot be placed after all (its source changed meanwhile), the
-// earlier one comes back over the stub, which moves aside if the
-// registration loaded it.
+// when that cannot be placed after all, the earlier one comes back over the
+// stub, which moves aside if the registration loaded it.  What the user's
+// programs do to the installation directory meanwhile never matters: the
+// system directory gets the payload's bytes.
 TEST_F(PlaceTest, EarlierInputMethodStaysUntilTheFullOneIsPlaced) {
     m.AddFile(Sys("vornhu4.ime"), "old64");
     m.Entry(Sys("vornhu4.ime"))->loaded = true;
     m.AddFile(Wow("vornhu4.ime"), "old32");
     Start();
-    BothPasses();
+    PlaceProgramFiles(kPlaceUnpack);
+    for (const char* name : {"vornhu4.ime", "vornhu32.ime", "vornhu64.ime", "vorn640.ime", "voqdel64.exe"})
+        m.AddFile(At(name), "the user's bytes");
+    PlaceProgramFiles(kPlaceReplace);
     EXPECT_EQ(m.Read(Sys("vornhu4.ime")), Data("vornhu64.ime"));
+    EXPECT_EQ(m.Read(Wow("vornhu4.ime")), Data("vornhu4.ime"));
     EXPECT_EQ(m.Read(Sys("vornhu2.ime")), "old64");
-    EXPECT_EQ(m.List("C:\\windows\\syswow64"), std::vector<std::string>{"vornhu4.ime"});
+    EXPECT_EQ(m.List("C:\\windows\\syswow64"), (std::vector<std::string>{"vornhu4.ime", "vorntavk.exe"}));
 
     for (bool memberFails : {true, false}) {
         ClosePayload();
@@ -176,7 +181,7 @@ TEST_F(PlaceTest, EarlierInputMethodStaysUntilTheFullOneIsPlaced) {
         EXPECT_EQ(failing.Read(Sys("vornhu4.ime")), memberFails ? "old64" : Patched(Data("vorn640.ime")));
         if (!memberFails) {
             failing.Entry(Sys("vornhu4.ime"))->loaded = true;  // the stub, loaded by the registration
-            failing.AddFile(At("vornhu64.ime"), "changed meanwhile");
+            failing.AddDir(Sys("vornhu4.ime.new"));            // and no new file can be made beside it
         }
         PlaceProgramFiles(kPlaceReplace);
         EXPECT_EQ(failing.Read(Sys("vornhu4.ime")), "old64");
@@ -249,9 +254,12 @@ TEST_F(PlaceTest, NoKeepQuestionWithoutBackupOrAfterAnIncompleteUnpack) {
     g_ctx.backupState = kBackupDone;
     BothPasses();
     std::vector<std::string> texts = m.BoxTexts();
-    ASSERT_EQ(texts.size(), 2u);
+    // The uninstaller is that member's bytes or nothing: the earlier copy
+    // unpacked there is not taken instead.
+    ASSERT_EQ(texts.size(), 3u);
     EXPECT_EQ(texts[0], "没有成功解压复制voqdel64.exe文件！请重新下载安装。");
     EXPECT_EQ(texts[1], "文件解压不完整，请到智能砚舟网站www.vornhu.com.cn重新下载安装。");
+    EXPECT_EQ(texts[2], CopyFailed("C:\\windows\\system32\\vorndel.exe"));
     EXPECT_EQ(m.boxes[1].title, "智能砚舟(砚舟五笔)安装");
     EXPECT_EQ(g_ctx.backupState, kBackupDone);
 }
@@ -259,11 +267,9 @@ TEST_F(PlaceTest, NoKeepQuestionWithoutBackupOrAfterAnIncompleteUnpack) {
 // ---- the version text -----------------------------------------------------------
 
 TEST_F(PlaceTest, PatchVersionText) {
-    ASSERT_TRUE(OpenPayload() || g_ctx.workBuffer);
-    auto patch = [&](const std::string& data) {
-        m.AddFile("C:\\p\\f.ime", data);
-        PatchVersionText("C:\\p\\f.ime");
-        return m.Read("C:\\p\\f.ime");
+    auto patch = [&](std::string data) {
+        PatchVersionText((BYTE*)&data[0], (DWORD)data.size());
+        return data;
     };
     std::string v63 = testvoz::VersionText("  6.3"), v67 = testvoz::VersionText("  6.7");
     std::string v77 = testvoz::VersionText("  7.7"), v65 = testvoz::VersionText("  6.5");
@@ -275,18 +281,9 @@ TEST_F(PlaceTest, PatchVersionText) {
     EXPECT_EQ(patch(big), big);
     std::string fill(131072 - v63.size(), 'e');
     EXPECT_EQ(patch(fill + v63), fill + v77);
-    // Version text cut by the end of the data: nothing read past it, even
-    // where the work buffer still holds a "3" from before.
-    patch(std::string(40, '3'));
-    std::string cut = "x" + v63.substr(0, v63.size() - 2);
-    EXPECT_EQ(patch(cut), cut);
-    // Unreadable or absent: untouched.
-    m.AddFile("C:\\p\\u.ime", v63);
-    m.Entry("C:\\p\\u.ime")->unreadable = true;
-    PatchVersionText("C:\\p\\u.ime");
-    EXPECT_EQ(m.Read("C:\\p\\u.ime"), v63);
-    PatchVersionText("C:\\p\\absent.ime");
-    EXPECT_FALSE(m.Exists("C:\\p\\absent.ime"));
+    // Version text cut by the end of the data: nothing read past it.
+    std::string cut = "x" + v63.substr(0, v63.size() - 2) + "3";
+    EXPECT_EQ(patch(cut.substr(0, cut.size() - 1)), cut.substr(0, cut.size() - 1));
 }
 
 // ---- faults --------------------------------------------------------------------

@@ -174,7 +174,7 @@ TEST_F(QuietTest, LogFollowsTheInstallIntoTheRegistrationProgram) {
                   1u)
             << system;
     EXPECT_EQ(Matching(lines, u8"registry value \"DisplayName\" = \"砚舟五笔\"").size(), 1u);
-    EXPECT_EQ(Matching(lines, "registry value \"voyzsjgl\" = \"\"C:\\Program Files\\vornhu\\vorntavk.exe\" vo\"")
+    EXPECT_EQ(Matching(lines, "registry value \"voyzsjgl\" = \"\"C:\\windows\\syswow64\\vorntavk.exe\" vo\"")
                   .size(),
               1u);
     EXPECT_EQ(Matching(lines, "registry value \"tavk7700\" = \"\"").size(), 1u);
@@ -185,8 +185,8 @@ TEST_F(QuietTest, LogFollowsTheInstallIntoTheRegistrationProgram) {
 
     // The started program hears the setting through its environment, and its
     // command line still ends with the directory.
-    ASSERT_FALSE(m.winExecs.empty());
-    const std::string started = m.winExecs.back();
+    ASSERT_EQ(m.processes.size(), 1u);
+    const std::string started = m.processes[0].commandLine;
     ASSERT_EQ(started.compare(started.size() - strlen(kDir) - 8, std::string::npos, std::string("regvo32=") + kDir),
               0);
     m.processId = 5150;

@@ -42,17 +42,15 @@ TEST_F(SequenceTest, FreshInstallRunsEveryStepAndStartsTheRegistrationProgram) {
     EXPECT_EQ(m.Read("C:\\windows\\vornpath.voh"), "C:\\Program Files\\vornhu\\");
     EXPECT_EQ(m.Read("d:\\vornhu\\vornpath.voh"), "C:\\Program Files\\vornhu\\");
     EXPECT_EQ(g_ctx.sequenceStopped, 0);
-    ASSERT_FALSE(m.winExecs.empty());
-    EXPECT_EQ(m.winExecs.back(),
-              "\"C:\\Program Files\\vornhu\\setupw64.exe\" regvo32=C:\\Program Files\\vornhu\\");
+    ASSERT_EQ(m.processes.size(), 1u);
+    EXPECT_EQ(m.processes[0].commandLine,
+              "\"C:\\windows\\vornsetup.4242.123456.0\\setupw64.exe\" regvo32=C:\\Program Files\\vornhu\\");
 }
 
 TEST_F(SequenceTest, ThirtyTwoBitWindowsStartsNoRegistrationProgram) {
     m.Make32Bit();
     Silent();
-    for (const std::string& c : m.winExecs) {
-        EXPECT_EQ(c.find("setupw64.exe"), std::string::npos) << c;
-    }
+    EXPECT_TRUE(m.processes.empty());
 }
 
 TEST_F(SequenceTest, WithoutAnEarlierLayoutTheOldFileIsNotTested) {
@@ -183,5 +181,61 @@ TEST_F(SequenceTest, EveryFailurePointEndsCleanly) {
             }
         });
     EXPECT_GT(total, 5);
+    sim::Use(&m);
+}
+
+// Every user's logon starts the companion program, administrators' included;
+// the user the installation directory is given to (and a sandboxed,
+// low-integrity program of his) may change his data files there, but not
+// that program, nor its directory, nor any other program the install puts
+// where Windows or the setup starts it for others.  The Run value names the
+// copy, quoted; where no copy could be placed, no logon starts one.
+TEST_F(SequenceTest, WhatOtherUsersRunNoUserCanChange) {
+    m.UseStandardSecurity();
+    m.SetString(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "voyzsjgl",
+                "\"C:\\Program Files\\vornhu\\vorntavk.exe\" vo");
+    ASSERT_EQ(Silent(), kExitOk);
+    const std::string dir = "C:\\Program Files\\vornhu\\";
+    const std::string program = "C:\\windows\\syswow64\\vorntavk.exe";
+    EXPECT_EQ(m.GetValue(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "voyzsjgl"),
+              "\"" + program + "\" vo" + std::string(1, '\0'));
+    for (const testvoz::Member& mb : testvoz::SampleMembers()) {
+        if (mb.name == "vorntav6.exe") {
+            EXPECT_EQ(m.Read(program), mb.data);
+        }
+    }
+    // The low label the install asks icacls.exe for.
+    m.Entry(dir)->label = sim::kIntegrityLow;
+    for (DWORD integrity : {(DWORD)sim::kIntegrityMedium, (DWORD)sim::kIntegrityLow}) {
+        sim::Token user = sim::Machine::StandardUser(m.userSid, integrity);
+        SCOPED_TRACE(integrity);
+        EXPECT_TRUE(m.GrantedRights(user, dir) & FILE_ADD_FILE);
+        if (integrity == sim::kIntegrityMedium) {
+            EXPECT_TRUE(m.GrantedRights(user, dir + "vonetsj.dat") & FILE_WRITE_DATA);
+            EXPECT_TRUE(m.MayDelete(user, dir + "vonetsj.dat"));
+        }
+        for (const std::string& runs : {program, std::string("C:\\windows\\system32\\vornhu4.ime"),
+                                        std::string("C:\\windows\\syswow64\\vornhu4.ime"),
+                                        std::string("C:\\windows\\system32\\vorndel.exe")}) {
+            EXPECT_FALSE(m.GrantedRights(user, runs) & (FILE_WRITE_DATA | FILE_APPEND_DATA | WRITE_DAC | WRITE_OWNER))
+                << runs;
+            EXPECT_FALSE(m.MayDelete(user, runs)) << runs;
+            std::string parent = runs.substr(0, runs.rfind('\\'));
+            EXPECT_FALSE(m.GrantedRights(user, parent) & (FILE_ADD_FILE | FILE_DELETE_CHILD | WRITE_DAC)) << parent;
+        }
+    }
+
+    // A companion that does not check out: no copy, and no Run value that
+    // would start the one in the installation directory.
+    sim::Machine broken;
+    ResetInstallContext();
+    std::vector<testvoz::Member> members = testvoz::SampleMembers();
+    for (testvoz::Member& mb : members)
+        if (mb.name == "vorntav6.exe") mb.digest = std::string(32, 'A');
+    broken.resources.push_back({"VOZ", "TAVKVOZ", 2052, sim::ToBytes(testvoz::Build(members))});
+    broken.SetString(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "voyzsjgl", "old");
+    EXPECT_EQ(Silent(), kExitStepFailed);
+    EXPECT_FALSE(broken.HasValue(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "voyzsjgl"));
+    EXPECT_FALSE(broken.Exists(program));
     sim::Use(&m);
 }

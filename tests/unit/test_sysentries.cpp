@@ -1,5 +1,6 @@
 // The uninstall entry, the auto-start entry, the browser tag, the access
 // grant and the low integrity level.
+#include <algorithm>
 #include "registry_snapshot.h"
 #include "sim_fixture.h"
 
@@ -62,13 +63,6 @@ TEST_F(SysEntriesTest, AutoStartStoresTheGivenCommand) {
     EXPECT_EQ(m.OpenKeyCount(), 0u);
 }
 
-TEST_F(SysEntriesTest, InstallSequenceQuotesTheProgramPath) {
-    m.Make32Bit();
-    RunInstallSequence();
-    std::string run = m.GetValue(HKEY_LOCAL_MACHINE, kRun, "voyzsjgl");
-    EXPECT_EQ(run, Stored("\"C:\\Program Files\\vornhu\\vorntavk.exe\" vo"));
-}
-
 TEST_F(SysEntriesTest, BrowserTagReplacesEveryEarlierToken) {
     const char* earlier[] = {"tavk6300", "tavk6400", "tavk6500", "tavk6600", "tavk6700", "tavk6800",
                              "tavk7000", "tavk7100", "tavk7200", "tavk7300", "tavk7400", "tavk7500",
@@ -92,34 +86,48 @@ TEST_F(SysEntriesTest, BrowserTagCreatesPostPlatform) {
     EXPECT_EQ(ValueNames(HKEY_LOCAL_MACHINE, kPlatform), (std::vector<std::string>{"tavk7700"}));
 }
 
-TEST_F(SysEntriesTest, GrantIsMergedIntoTheExistingDacl) {
-    m.AddDir("C:\\Program Files\\vornhu");
-    sim::AclGrant admins;
-    admins.object = "C:\\Program Files\\vornhu";
-    admins.trustee = "Administrators";
-    admins.permissions = GENERIC_ALL;
-    admins.inheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
-    admins.mode = GRANT_ACCESS;
-    m.grants.push_back(admins);
-    m.userName = "张三";
+// The installing user gets full control of the directory and of what is
+// created in it from then on.  What it already holds keeps its own access
+// list: one of its names may be a hard link a program of his put there to a
+// file he may only read.  A junction in the directory's place gets nothing.
+TEST_F(SysEntriesTest, GrantReachesTheDirectoryNotWhatItHolds) {
+    const std::string dir = "C:\\Program Files\\vornhu";
+    m.UseStandardSecurity();
+    m.AddDir(dir);
+    m.AddFile(dir + "\\vornzdym.voh", "the user's words");
+    m.AddHardLink(dir + "\\hosts", "C:\\windows\\system32\\vornhu4.ime");
+    sim::Token user = sim::Machine::StandardUser(m.userSid);
+    ASSERT_FALSE(m.GrantedRights(user, dir) & FILE_ADD_FILE);
+    for (int run = 0; run < 2; run++) {  // an upgrade grants it again, once
+        EXPECT_EQ(GrantUserFullAccess((dir + "\\").c_str()), 1);
+        const sim::FileEntry* e = m.Entry(dir);
+        ASSERT_EQ(std::count_if(e->dacl.begin(), e->dacl.end(),
+                                [&](const sim::Ace& a) { return !(a.flags & INHERITED_ACE); }),
+                  1);
+        EXPECT_EQ(e->dacl[0], (sim::Ace{m.userSid, FILE_ALL_ACCESS, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, false}));
+        EXPECT_EQ(e->dacl.size(), 4u);  // and the three it inherited
+    }
+    EXPECT_EQ(m.GrantedRights(user, dir) & FILE_ALL_ACCESS, (DWORD)FILE_ALL_ACCESS);
+    EXPECT_FALSE(m.GrantedRights(user, dir + "\\hosts") & FILE_WRITE_DATA);
+    EXPECT_FALSE(m.GrantedRights(user, "C:\\windows\\system32\\vornhu4.ime") & FILE_WRITE_DATA);
+    EXPECT_FALSE(m.GrantedRights(user, dir + "\\vornzdym.voh") & FILE_WRITE_DATA);
+    ASSERT_TRUE(WriteFileWhole((dir + "\\vonetsj.dat").c_str(), "x", 1));
+    EXPECT_TRUE(m.GrantedRights(user, dir + "\\vonetsj.dat") & FILE_WRITE_DATA);
 
-    EXPECT_EQ(GrantUserFullAccess("C:\\Program Files\\vornhu\\"), 1);
-    ASSERT_EQ(m.grants.size(), 2u);
-    EXPECT_EQ(m.grants[0].trustee, "Administrators");
-    EXPECT_EQ(m.grants[1].trustee, "张三");
-    EXPECT_EQ(m.grants[1].object, "C:\\Program Files\\vornhu");
-    EXPECT_EQ(m.grants[1].permissions, (DWORD)GENERIC_ALL);
-    EXPECT_EQ(m.grants[1].inheritance, (DWORD)SUB_CONTAINERS_AND_OBJECTS_INHERIT);
-    EXPECT_EQ(m.grants[1].mode, GRANT_ACCESS);
-    EXPECT_EQ(m.liveAllocations, 0u);  // descriptor and new DACL released
+    m.AddReparsePoint("C:\\Program Files\\elsewhere", "C:\\windows\\system32", true);
+    EXPECT_EQ(GrantUserFullAccess("C:\\Program Files\\elsewhere\\"), 0);
+    EXPECT_FALSE(m.GrantedRights(user, "C:\\windows\\system32") & FILE_ADD_FILE);
+    EXPECT_EQ(m.liveAllocations, 0u);
 }
 
 TEST_F(SysEntriesTest, GrantFailuresLeaveTheDaclAsItWas) {
     EXPECT_EQ(GrantUserFullAccess("C:\\Program Files\\vornhu\\"), 0);  // no such directory
+    m.UseStandardSecurity();
     m.AddDir("C:\\Program Files\\vornhu");
+    std::vector<sim::Ace> before = m.Entry("C:\\Program Files\\vornhu")->dacl;
     m.securityFails = true;
     EXPECT_EQ(GrantUserFullAccess("C:\\Program Files\\vornhu\\"), 0);
-    EXPECT_TRUE(m.grants.empty());
+    EXPECT_EQ(m.Entry("C:\\Program Files\\vornhu")->dacl, before);
     EXPECT_EQ(m.liveAllocations, 0u);
 }
 
@@ -153,6 +161,7 @@ TEST_F(SysEntriesTest, EveryFailurePointEndsCleanly) {
     };
     for (const Op& op : ops) {
         auto prepare = [](sim::Machine& mm) {
+            mm.UseStandardSecurity();
             mm.AddDir("C:\\Program Files\\vornhu");
             mm.SetString(HKEY_LOCAL_MACHINE, kPlatform, "tavk7500", "");
             mm.SetString(HKEY_LOCAL_MACHINE, kRun, "voyzsjgl", "old");
@@ -164,9 +173,11 @@ TEST_F(SysEntriesTest, EveryFailurePointEndsCleanly) {
                         EXPECT_EQ(run.OpenKeyCount(), 0u);
                         EXPECT_EQ(run.liveAllocations, 0u);
                         EXPECT_EQ(regsnap::ChangesOutside(before, regsnap::Take(run), {op.allowed}), "");
-                        EXPECT_LE(run.grants.size(), 1u);
+                        // The grant is there whole, or the inherited list is as it was.
+                        const std::vector<sim::Ace>& dacl = run.Entry("C:\\Program Files\\vornhu")->dacl;
+                        EXPECT_TRUE(dacl.size() == 3u || (dacl.size() == 4u && dacl[0].sid == run.userSid));
                         if (last && grant) {
-                            EXPECT_EQ(run.grants.size(), 1u);
+                            EXPECT_EQ(dacl.size(), 4u);
                         }
                     });
         EXPECT_GT(total, 2) << op.name;
