@@ -7,7 +7,7 @@ import re
 import time
 import unittest
 
-from scenario import CONFIG, DEFAULT_DIR, HKLM_POST_PLATFORM, SYSTEM_DIR, Scenario, fresh_clone
+from scenario import CONFIG, DEFAULT_DIR, HKLM_POST_PLATFORM, SYSTEM_DIR, Scenario, fresh_clone, view
 
 LOG = "C:\\vorn logs\\setup log.txt"
 LINE = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[(\d+)\] (.*)$")
@@ -18,7 +18,7 @@ class QuietInstall(Scenario):
     def setUpClass(cls):
         cls.prefix = fresh_clone("quiet")
         # The browser's key, as Windows has it: the setup writes its token there.
-        cls.prefix.import_reg({"HKEY_LOCAL_MACHINE\\" + HKLM_POST_PLATFORM: {"VornUnrelated": "keep"}})
+        cls.prefix.import_reg({"HKEY_LOCAL_MACHINE\\" + view(HKLM_POST_PLATFORM): {"VornUnrelated": "keep"}})
         os.makedirs(cls.prefix.host_path("C:\\vorn logs"), exist_ok=True)
         # Wine quotes the word as a whole: "/log=C:\vorn logs\setup log.txt".
         cls.result = cls.prefix.run(CONFIG["setup"], ["setvosrf32", "/quiet", "/log=" + LOG], name="quiet",
