@@ -26,7 +26,7 @@ root=$home/root
 status=$home/status
 mirror=${VORN_TRIXIE_MIRROR:-http://deb.debian.org/debian}
 packages=(wine wine64 wine32:i386 xvfb xdotool imagemagick fonts-wqy-zenhei fonts-arphic-uming
-          fonts-arphic-ukai locales python3)
+          fonts-arphic-ukai locales python3 mount)
 stamp="trixie ${packages[*]} zh_CN.UTF-8 zh_TW.UTF-8"
 
 unavailable() {
