@@ -1,7 +1,8 @@
-# The Wine end-to-end tests: the x64 setup run for real in throwaway win64
-# prefixes under build/wine/<variant>/.  Each variant's prefix is booted once
-# (fixture wine_<variant>); every scenario works in a clone of it.  The
-# complete-install checks carry the label wine-full:
+# The Wine end-to-end tests: the setup run for real in throwaway win64
+# prefixes under build/<family>/<variant>/ (the families below).  Each
+# variant's prefix is booted once (fixture <family>_<variant>); every
+# scenario works in a clone of it.  On Wine 8 the complete-install checks
+# carry the label wine-full:
 #   ctest -L '^wine$'      start-up, registration mode, directories, records, /?
 #   ctest -L wine-full     what a whole silent install leaves behind
 #   ctest -L wine-gui      the setup window in Xvfb: the walk through every page
