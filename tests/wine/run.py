@@ -210,8 +210,9 @@ def window_job(args):
     return 0 if result.exit_code == 0 and not result.crashed else 1
 
 
-# The scenarios of the 32-bit setup that also run where 32-bit programs run
-# only through qemu-user-static (--qemu-subset): each takes minutes there.
+# How much longer a run may take where 32-bit programs run only through
+# qemu-user-static: the 32-bit program itself takes about 150 times as long,
+# a whole scenario (with Wine's 64-bit side) some tens of times.
 QEMU_SLOWDOWN = 30
 
 
