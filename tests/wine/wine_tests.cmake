@@ -44,6 +44,7 @@ set(VORN_RUN_wine10 ${VORN_CHROOT} --no-wine32 python3 ${VORN_WINE_DIR}/run.py -
     --setup ${VORN_WIN64_EXE} ${VORN_WINE_ARGS} --shots ${CMAKE_BINARY_DIR}/wine10/shots)
 set(VORN_RUN_wine32 ${VORN_CHROOT} python3 ${VORN_WINE_DIR}/run.py --root ${CMAKE_BINARY_DIR}/wine32
     --setup ${VORN_WIN32_EXE} --i386 ${VORN_I386_STATE} ${VORN_WINE_ARGS} --shots ${CMAKE_BINARY_DIR}/wine32/shots)
+set(VORN_WINE_RUN ${VORN_RUN_wine})  # Wine 8's, as other test files know it
 set(VORN_WINE_ENV VORN_WINE64=${VORN_WINE64})
 
 # The harness's own decoders (relay trace, .reg files, archives), no Wine.
