@@ -26,12 +26,12 @@ void AddLayoutToUserProfiles(DWORD layoutId) {
         LogEvent(LOG_PROFILE_NO_LAYOUT);
         return;
     }
-    // The traditional-Chinese language on a 950 system, as the layout's
-    // own suffix there.
+    // The profile's language is the one the layout was registered with (its
+    // id's low word): Windows takes it from the input method's version
+    // resource, whatever the system's code page.
     char narrow[kProfileChars];
     WCHAR profile[kProfileChars];
-    unsigned language = g_ctx.oemCodePage == 950 ? 0x0404u : 0x0804u;
-    snprintf(narrow, sizeof(narrow), FMT_INPUT_PROFILE, language, (unsigned long)layoutId);
+    snprintf(narrow, sizeof(narrow), FMT_INPUT_PROFILE, (unsigned)LOWORD(layoutId), (unsigned long)layoutId);
     for (size_t i = 0; i < sizeof(narrow); i++) {
         profile[i] = (WCHAR)(unsigned char)narrow[i];
         if (!narrow[i]) break;
@@ -49,8 +49,12 @@ void AddLayoutToUserProfiles(DWORD layoutId) {
     } else {
         // No flags: this user, at once, and not as the default layout.
         BOOL added = install(profile, 0);
-        LogEvent(LOG_PROFILE_CALL, narrow, added ? "TRUE" : "FALSE");
-        if (!added) NoteFailure();
+        if (added) {
+            LogEvent(LOG_PROFILE_CALL, narrow);
+        } else {
+            LogEvent(LOG_PROFILE_FAILED, narrow, (unsigned long)GetLastError());
+            NoteFailure();
+        }
     }
     FreeLibrary(input);
 }

@@ -179,9 +179,13 @@ static void LogStart(LPCSTR commandLine) {
     info.dwOSVersionInfoSize = sizeof(info);
     if (!GetVersionExA(&info)) memset(&info, 0, sizeof(info));
     bool is64 = Is64BitWindows();
-    LogEvent(LOG_START, (int)(8 * sizeof(void*)), commandLine, (unsigned long)info.dwMajorVersion,
+    // The command line and the directory are the system's texts: left as
+    // "%s" here, they are converted from its code page, the rest from ours.
+    char format[512];
+    snprintf(format, sizeof(format), LOG_START, (int)(8 * sizeof(void*)), "%s", (unsigned long)info.dwMajorVersion,
              (unsigned long)info.dwMinorVersion, (unsigned long)info.dwBuildNumber, is64 ? LOG_BITS_64 : LOG_BITS_32,
-             g_ctx.oemCodePage, GetACP(), g_ctx.installDir);
+             g_ctx.oemCodePage, GetACP(), "%s");
+    LogEventAnsi(format, commandLine, g_ctx.installDir);
     if (g_ctx.quiet) LogEvent(LOG_QUIET);
 }
 
@@ -205,7 +209,7 @@ static LPCSTR SilentExitMeaning(int exitCode) {
 
 static int RunRegistrationMode(LPCSTR commandLine) {
     ParseRegistrationDirectory(commandLine);
-    LogEvent(LOG_MODE_REGISTER, g_ctx.installDir);
+    LogEventAnsi(LOG_MODE_REGISTER, g_ctx.installDir);
     WritePathRecord();
     RegisterImeLayout();
     AddLayoutToUserProfiles((DWORD)(ULONG_PTR)g_installedLayout);

@@ -14,6 +14,9 @@
 #include "setup/texts.h"
 
 enum { kLogTextBytes = 4096, kLogWideChars = 4096, kLogLineBytes = 3 * kLogWideChars + 64 };
+// Our narrow texts are GBK whatever the system's code page: a Big5 system
+// would read them as other characters.
+enum { kOwnCodePage = 936 };
 
 struct LogState {
     char path[MAX_PATH];
@@ -46,14 +49,14 @@ bool LogEnabled(void) { return s_log.enabled; }
 LPCSTR LogPath(void) { return s_log.path; }
 DWORD LogElapsed(void) { return GetTickCount() - s_log.startTick; }
 
-// Appends ANSI `text` to the wide line at `*cch`; a byte the code page cannot
-// take in (or a failing conversion) becomes U+FFFD, so the line still says
-// what it can.
-static void AppendAnsi(size_t* cch, LPCSTR text, size_t cbText) {
+// Appends `text` of code page `codePage` to the wide line at `*cch`; a byte
+// the code page cannot take in (or a failing conversion) becomes U+FFFD, so
+// the line still says what it can.
+static void AppendNarrow(size_t* cch, LPCSTR text, size_t cbText, UINT codePage) {
     size_t room = kLogWideChars - 1 - *cch;
     if (cbText == 0 || room == 0) return;
     if (cbText > room) cbText = room;  // at most one wide character per byte
-    int got = MultiByteToWideChar(CP_ACP, 0, text, (int)cbText, s_wide + *cch, (int)room);
+    int got = MultiByteToWideChar(codePage, 0, text, (int)cbText, s_wide + *cch, (int)room);
     if (got > 0) {
         *cch += (size_t)got;
         return;
@@ -153,31 +156,46 @@ void LogEvent(LPCSTR format, ...) {
     va_end(args);
     if (cb >= 0) {
         size_t cch = 0;
-        AppendAnsi(&cch, s_text, strlen(s_text));
+        AppendNarrow(&cch, s_text, strlen(s_text), kOwnCodePage);
         WriteWideLine(cch);
     }
     SetLastError(error);
 }
 
-void LogEventW(LPCSTR format, LPCWSTR a, LPCWSTR b) {
+// `format` with its first two "%s" replaced by `pieces`, wide or narrow in
+// the ANSI code page.
+static void LogPieces(LPCSTR format, const void* const pieces[2], bool wide) {
     if (!s_log.enabled || !format) return;
     DWORD error = GetLastError();
-    LPCWSTR pieces[2] = {a, b};
     int used = 0;
     size_t cch = 0;
     LPCSTR p = format;
     while (*p) {
         LPCSTR mark = strstr(p, "%s");
         if (!mark || used == 2) {
-            AppendAnsi(&cch, p, strlen(p));
+            AppendNarrow(&cch, p, strlen(p), kOwnCodePage);
             break;
         }
-        AppendAnsi(&cch, p, (size_t)(mark - p));
-        AppendWide(&cch, pieces[used++]);
+        AppendNarrow(&cch, p, (size_t)(mark - p), kOwnCodePage);
+        const void* piece = pieces[used++];
+        if (wide)
+            AppendWide(&cch, (LPCWSTR)piece);
+        else if (piece)
+            AppendNarrow(&cch, (LPCSTR)piece, strlen((LPCSTR)piece), CP_ACP);
         p = mark + 2;
     }
     WriteWideLine(cch);
     SetLastError(error);
+}
+
+void LogEventW(LPCSTR format, LPCWSTR a, LPCWSTR b) {
+    const void* pieces[2] = {a, b};
+    LogPieces(format, pieces, true);
+}
+
+void LogEventAnsi(LPCSTR format, LPCSTR a, LPCSTR b) {
+    const void* pieces[2] = {a, b};
+    LogPieces(format, pieces, false);
 }
 
 void LogFilePlaced(LPCSTR name, LPCSTR target, LPCSTR source) {

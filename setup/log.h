@@ -17,13 +17,16 @@ LPCSTR LogPath(void);
 DWORD LogElapsed(void);
 
 // Appends one line: local time, process id, then the text formatted from
-// `format` (printf-style, narrow texts in the ANSI code page).  Line breaks
+// `format` (printf-style; narrow texts are ours, in GBK, on every system).  Line breaks
 // in the text become " / ".  Nothing happens when no log is open; a log that
 // cannot be written is skipped.  Neither changes GetLastError.
 void LogEvent(LPCSTR format, ...);
 // The same for UTF-16 texts: `format` is narrow and each of its (at most
 // two) "%s" takes `a`, then `b`, unchanged.
 void LogEventW(LPCSTR format, LPCWSTR a, LPCWSTR b = NULL);
+// The same for texts of the system's ANSI code page (the command line, a
+// directory the user gave).
+void LogEventAnsi(LPCSTR format, LPCSTR a, LPCSTR b = NULL);
 // "name -> target, N bytes": a file placed; the bytes are those of `source`
 // (the file copied, or the target itself).
 void LogFilePlaced(LPCSTR name, LPCSTR target, LPCSTR source);

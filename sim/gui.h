@@ -29,6 +29,7 @@ struct SimWindow {
     WNDPROC proc = nullptr; // null for the system classes (EDIT)
     HWND parent = nullptr;  // hWndParent as given: the parent of a child, the owner of a top-level window
     DWORD style = 0;
+    DWORD exStyle = 0;
     int x = 0, y = 0, width = 0, height = 0;
     int id = 0;
     bool visible = false;
@@ -134,6 +135,9 @@ struct GuiState {
     std::vector<DrawOp> drawing;
     intptr_t nextHandle = 0x10000;
     int screenWidth = 1024, screenHeight = 768;
+    // The theme's caption height (SM_CYCAPTION) and fixed frame
+    // (SM_CXFIXEDFRAME): the classic 19 and 3 here, 26 under Wine 10.
+    int captionHeight = 19, fixedFrame = 3;
     // Runs inside every message box, as if the user acted while it was up;
     // the box's modal loop then dispatches what that queued.
     std::function<void()> duringMessageBox;

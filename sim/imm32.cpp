@@ -160,7 +160,8 @@ HKL ActivateKeyboardLayout(HKL layout, UINT flags) {
 // the language's tag, one DWORD per input profile, named as the profile
 // ("0804:E0200804"), holding its place.  A string of another form, a
 // language other than the two Chinese ones, or a layout that is not
-// registered fails the call and changes nothing.  The flags are recorded only.
+// registered fails the call (ERROR_INVALID_PARAMETER) and changes nothing.
+// The flags are recorded only.
 BOOL WINAPI sim::SimInstallLayoutOrTip(LPCWSTR profile, DWORD flags) {
     Machine& m = Current();
     std::u16string wide = profile ? profile : u"";
@@ -172,7 +173,7 @@ BOOL WINAPI sim::SimInstallLayoutOrTip(LPCWSTR profile, DWORD flags) {
     std::string layout = text.size() == 13 ? UpperAscii(text.substr(5)) : std::string("?");
     if (m.Fault("InstallLayoutOrTip") || !tag || layout.find_first_not_of("0123456789ABCDEF") != std::string::npos ||
         !m.Key(HKEY_LOCAL_MACHINE, std::string(kLayouts) + "\\" + layout))
-        return FALSE;
+        return m.lastError = ERROR_INVALID_PARAMETER, FALSE;
     std::string path = std::string("Control Panel\\International\\User Profile\\") + tag;
     std::string name = text.substr(0, 5) + layout;
     if (!m.HasValue(HKEY_CURRENT_USER, path, name)) {

@@ -588,6 +588,11 @@ typedef struct tagPAINTSTRUCT {
 #define WM_RBUTTONDOWN 0x0204
 #define WS_OVERLAPPED 0x00000000L
 #define WS_CAPTION 0x00C00000L
+#define WS_BORDER 0x00800000L
+#define WS_DLGFRAME 0x00400000L
+#define WS_CLIPSIBLINGS 0x04000000L
+#define GWL_STYLE (-16)
+#define GWL_EXSTYLE (-20)
 #define WS_SYSMENU 0x00080000L
 #define WS_CHILD 0x40000000L
 #define WS_VISIBLE 0x10000000L
@@ -719,6 +724,7 @@ typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 #define SWP_NOSIZE 0x0001
 #define SWP_NOMOVE 0x0002
 #define SWP_NOZORDER 0x0004
+#define SWP_NOACTIVATE 0x0010
 #define WS_POPUP 0x80000000L
 #define BN_CLICKED 0
 #define MAKEWPARAM(l, h) ((WPARAM)(DWORD)((((DWORD)(WORD)(h)) << 16) | (WORD)(l)))
@@ -729,6 +735,8 @@ HWND GetParent(HWND window);
 int GetWindowTextW(HWND window, LPWSTR text, int cchText);
 BOOL GetWindowRect(HWND window, RECT* rect);
 BOOL SetWindowPos(HWND window, HWND after, int x, int y, int cx, int cy, UINT flags);
+LONG GetWindowLongA(HWND window, int index);
+BOOL AdjustWindowRectEx(RECT* rect, DWORD style, BOOL menu, DWORD exStyle);
 INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND owner, DLGPROC proc, LPARAM param);
 BOOL EndDialog(HWND dialog, INT_PTR result);
 LRESULT SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam);

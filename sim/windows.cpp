@@ -36,8 +36,8 @@ void Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     Gui().queue.push_back(m);
 }
 
-HWND MakeWindow(const std::string& cls, const std::u16string& title, DWORD style, int x, int y, int width,
-                int height, HWND parent, HMENU menu, LPVOID param) {
+HWND MakeWindow(const std::string& cls, const std::u16string& title, DWORD exStyle, DWORD style, int x, int y,
+                int width, int height, HWND parent, HMENU menu, LPVOID param) {
     sim::Machine& m = Current();
     GuiState& gui = m.gui;
     auto it = gui.classes.find(Lower(cls));
@@ -54,7 +54,9 @@ HWND MakeWindow(const std::string& cls, const std::u16string& title, DWORD style
     w.title = title;
     w.proc = proc;
     w.parent = parent;
-    w.style = style;
+    // An overlapped window always has a caption, as Windows gives it.
+    w.style = (style & (WS_CHILD | WS_POPUP)) ? style : style | WS_CAPTION | WS_CLIPSIBLINGS;
+    w.exStyle = exStyle;
     w.x = x, w.y = y, w.width = width, w.height = height;
     w.id = (int)(intptr_t)menu;
     w.visible = (style & WS_VISIBLE) != 0;
@@ -161,14 +163,33 @@ ATOM RegisterClassA(const WNDCLASSA* cls) {
     return (ATOM)(0xC000 + m.gui.classes.size());
 }
 
-HWND CreateWindowExW(DWORD, LPCWSTR cls, LPCWSTR title, DWORD style, int x, int y, int w, int h, HWND parent,
-                     HMENU menu, HINSTANCE, LPVOID param) {
-    return MakeWindow(sim::Utf16ToGbk(cls ? cls : u""), title ? title : u"", style, x, y, w, h, parent, menu, param);
+HWND CreateWindowExW(DWORD exStyle, LPCWSTR cls, LPCWSTR title, DWORD style, int x, int y, int w, int h,
+                     HWND parent, HMENU menu, HINSTANCE, LPVOID param) {
+    return MakeWindow(sim::Utf16ToGbk(cls ? cls : u""), title ? title : u"", exStyle, style, x, y, w, h, parent, menu,
+                      param);
 }
 
-HWND CreateWindowExA(DWORD, LPCSTR cls, LPCSTR title, DWORD style, int x, int y, int w, int h, HWND parent,
+HWND CreateWindowExA(DWORD exStyle, LPCSTR cls, LPCSTR title, DWORD style, int x, int y, int w, int h, HWND parent,
                      HMENU menu, HINSTANCE, LPVOID param) {
-    return MakeWindow(cls ? cls : "", sim::GbkToUtf16(title ? title : ""), style, x, y, w, h, parent, menu, param);
+    return MakeWindow(cls ? cls : "", sim::GbkToUtf16(title ? title : ""), exStyle, style, x, y, w, h, parent, menu,
+                      param);
+}
+
+LONG GetWindowLongA(HWND window, int index) {
+    SimWindow* w = Gui().Find(window);
+    if (!w || (index != GWL_STYLE && index != GWL_EXSTYLE)) return Current().lastError = 1400, 0;
+    return (LONG)(index == GWL_STYLE ? w->style : w->exStyle);
+}
+
+// The caption and a fixed frame, of the machine's theme; no sizing frame or
+// menu bar is modelled.
+BOOL AdjustWindowRectEx(RECT* rect, DWORD style, BOOL, DWORD) {
+    if (!rect) return Current().lastError = ERROR_INVALID_PARAMETER, FALSE;
+    GuiState& gui = Gui();
+    if ((style & WS_CAPTION) == WS_CAPTION) rect->top -= gui.captionHeight;
+    int frame = (style & WS_DLGFRAME) ? gui.fixedFrame : (style & WS_BORDER) ? 1 : 0;
+    rect->left -= frame, rect->top -= frame, rect->right += frame, rect->bottom += frame;
+    return TRUE;
 }
 
 BOOL ShowWindow(HWND window, int show) {

@@ -3,8 +3,13 @@
 # native and MinGW toolchains, zlib for both, GoogleTest and Google Benchmark,
 # Wine, Xvfb and friends for the window tests, CJK fonts, the zh_CN and zh_TW
 # UTF-8 locales, clang with its libFuzzer and sanitizer runtimes, osslsigncode
-# and openssl for the signed release.  Idempotent:
-# apt is not touched when everything is there.
+# and openssl for the signed release, and for the second Wine mmdebstrap and
+# qemu-user-static (tools/wine10.sh, tools/i386.sh).  Idempotent: apt is not
+# touched when everything is there.
+#
+# wine32 is not installed here: the i386 architecture stays out of this
+# system, whose mirror's security suite may lack its i386 index (then every
+# later apt-get update fails).  The trixie chroot has wine32 instead.
 set -euo pipefail
 
 packages=(
@@ -14,6 +19,7 @@ packages=(
   locales python3
   osslsigncode openssl
   clang libclang-rt-14-dev
+  mmdebstrap qemu-user-static
 )
 locales_needed=(zh_CN.UTF-8 zh_TW.UTF-8)
 
@@ -30,8 +36,17 @@ for p in "${packages[@]}"; do
 done
 if (( ${#missing[@]} )); then
   echo "install_deps: installing ${missing[*]}"
-  "${sudo[@]}" apt-get update
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+  # A mirror in the middle of a sync fails a download now and then: retried.
+  for attempt in 1 2 3; do
+    if "${sudo[@]}" apt-get -o Acquire::Retries=3 update &&
+       DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get -o Acquire::Retries=3 install -y \
+         --no-install-recommends "${missing[@]}"; then
+      break
+    fi
+    (( attempt < 3 )) || exit 1
+    echo "install_deps: apt failed (attempt $attempt), trying again"
+    sleep $((attempt * 15))
+  done
 else
   echo "install_deps: all ${#packages[@]} packages present"
 fi

@@ -21,7 +21,10 @@
 
 SetupWindow g_win;
 
-enum { kWindowWidth = 400, kWindowHeight = 310, kCentringHeight = 300 };
+// The pages are drawn for the client area that a 400 x 310 window has with
+// the classic 19-pixel caption and 3-pixel frame; other themes' captions and
+// frames differ, so the window is sized from that client area.
+enum { kWindowWidth = 400, kWindowHeight = 310, kCentringHeight = 300, kClientWidth = 394, kClientHeight = 285 };
 enum { kLastPageTimer = 2, kLastPageDelayMs = 1600 };
 
 static bool g_destroyWhenIdle;  // a WM_DESTROY arrived while steps ran
@@ -284,6 +287,18 @@ static HWND CreateField(HWND parent, HINSTANCE instance, int x) {
                            instance, NULL);
 }
 
+// The window's outer size for the client area, by its own styles (Windows
+// adds the caption to an overlapped window); where that fails it keeps the
+// size it was made with.
+static void SizeFromClientArea(HWND window) {
+    RECT r;
+    SetRect4(&r, 0, 0, kClientWidth, kClientHeight);
+    DWORD style = (DWORD)GetWindowLongA(window, GWL_STYLE);
+    DWORD exStyle = (DWORD)GetWindowLongA(window, GWL_EXSTYLE);
+    if (!AdjustWindowRectEx(&r, style, FALSE, exStyle)) return;
+    SetWindowPos(window, NULL, 0, 0, r.right - r.left, r.bottom - r.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 int CreateSetupWindow(HINSTANCE instance, int showCommand) {
     g_ctx.instance = instance;
     int cxScreen = GetSystemMetrics(SM_CXSCREEN);
@@ -293,6 +308,7 @@ int CreateSetupWindow(HINSTANCE instance, int showCommand) {
                                   (cxScreen - kWindowWidth) / 2, (cyScreen - kCentringHeight) / 2, kWindowWidth,
                                   kWindowHeight, NULL, NULL, instance, NULL);
     if (!window) return 0;
+    SizeFromClientArea(window);
     g_ctx.setupWindow = window;
     g_win.nameField = CreateField(window, instance, 120);
     g_win.addressField = CreateField(window, instance, 130);

@@ -315,3 +315,20 @@ TEST_F(QuietTest, OnABig5SystemNarrowMessagesAreShownWide) {
     EXPECT_EQ(Matching(LogLines(big5), "message box"), Matching(LogLines(gbk), "message box"));
     sim::Use(&m);
 }
+
+// On a Big5 system the log reads right: our texts are converted as GBK, the
+// command line (a directory named in Big5) as the system's code page.
+TEST_F(QuietTest, OnABig5SystemTheLogReadsRight) {
+    sim::Machine big5;
+    big5.oemCodePage = big5.ansiCodePage = 950;
+    const std::string dir = "C:\\\xB5\x78\xA6\xE0";  // "C:\硯舟"
+    big5.AddDir(dir);
+    WithPayload(big5);
+    EXPECT_EQ(Run(big5, "setvosrf32 /log=" + dir + "\\v.log"), kExitOk);
+    std::vector<std::string> lines = LogLines(big5, dir + "\\v.log");
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines[0].find(u8"start: 智能砚舟 setup 7.7"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find(u8"command line \"setvosrf32 /log=C:\\硯舟\\v.log\"; "), std::string::npos) << lines[0];
+    EXPECT_EQ(Matching(lines, u8"registry value \"DisplayName\" = \"砚舟五笔\"").size(), 1u);
+    sim::Use(&m);
+}

@@ -77,7 +77,7 @@ TEST_F(WindowTest, CreationTitlesFieldsAndPlacement) {
     ASSERT_NE(w, nullptr);
     sim::SimWindow* win = m.gui.Find(w);
     EXPECT_EQ(win->title, u"智能砚舟系统安装3264");
-    EXPECT_EQ(win->style, (DWORD)(WS_OVERLAPPED | WS_SYSMENU));
+    EXPECT_EQ(win->style, (DWORD)(WS_OVERLAPPED | WS_SYSMENU | WS_CAPTION | WS_CLIPSIBLINGS));
     // The vertical centring uses 300 although the window is 310 high.
     EXPECT_EQ(win->x, (1024 - 400) / 2);
     EXPECT_EQ(win->y, (768 - 300) / 2);
@@ -98,6 +98,19 @@ TEST_F(WindowTest, CreationTitlesFieldsAndPlacement) {
     // Focus given to the window goes to the (hidden) name field.
     SendMessageA(w, WM_SETFOCUS, 0, 0);
     EXPECT_EQ(m.gui.focus, g_win.nameField);
+    // A theme with a 26-pixel caption (Wine 10's) keeps the 394 x 285 client area.
+    sim::Machine tall;
+    tall.gui.captionHeight = 26;
+    tall.resources = m.resources;
+    ClosePayload();
+    sim::Use(&tall);
+    ResetInstallContext();
+    SetupMain(nullptr, "", SW_SHOW);
+    ASSERT_NE(tall.gui.Find(g_ctx.setupWindow), nullptr);
+    EXPECT_EQ(tall.gui.Find(g_ctx.setupWindow)->width, 400);
+    EXPECT_EQ(tall.gui.Find(g_ctx.setupWindow)->height, 285 + 26 + 2 * 3);
+    ClosePayload();
+    sim::Use(&m);
 }
 
 TEST_F(WindowTest, TitleFollowsBitnessAndCodePage) {

@@ -161,6 +161,7 @@ class Session:
     def find_window(self, title_pattern, timeout=60):
         """Waits for one visible window whose title matches; fails when the
         program ends first or nothing comes within `timeout`."""
+        timeout *= winelib.SLOW
         deadline = time.monotonic() + timeout
         while True:
             found = self.windows(title_pattern)
@@ -213,7 +214,9 @@ class Session:
 
     def settled_screenshot(self, window, path, differs_from=None, timeout=20):
         """Takes screenshots until two in a row are the same (and, given
-        `differs_from`, not that earlier picture): the page is painted."""
+        `differs_from`, not that earlier picture): the page is painted.  A
+        slow program (winelib.SLOW) gets as much longer between two."""
+        timeout *= winelib.SLOW
         deadline = time.monotonic() + timeout
         last = None
         while True:
@@ -225,7 +228,7 @@ class Session:
             if time.monotonic() > deadline:
                 raise GuiError("the picture of %s did not settle within %d s (%s)" % (window, timeout, path))
             last = shot
-            time.sleep(0.15)
+            time.sleep(0.15 * winelib.SLOW)
 
     # -- message boxes
 
@@ -237,6 +240,7 @@ class Session:
     def wait_box(self, title=None, timeout=60):
         """Waits for a message box (titled `title`, when given) to be both
         called (relay trace) and on screen; returns (MessageBox, Window)."""
+        timeout *= winelib.SLOW
         deadline = time.monotonic() + timeout
         while True:
             for box in self.open_boxes():
@@ -266,12 +270,13 @@ class Session:
         closes."""
         keysym = {"ok": "Return", "yes": "Return", "no": "n"}[how]
         answered = len([c for c in self.started.calls() if c.retval is not None])
+        timeout *= winelib.SLOW
         deadline = time.monotonic() + timeout
         while True:
             self.click(window, 3, 3)
             self.key(window, keysym)
             tried = time.monotonic()
-            while time.monotonic() - tried < 3:
+            while time.monotonic() - tried < 3 * winelib.SLOW:
                 if len([c for c in self.started.calls() if c.retval is not None]) > answered:
                     self.answered.append((box, how))
                     return

@@ -210,6 +210,32 @@ def window_job(args):
     return 0 if result.exit_code == 0 and not result.crashed else 1
 
 
+# How much longer a run may take where 32-bit programs run only through
+# qemu-user-static: the 32-bit program itself takes about 150 times as long,
+# a whole scenario (with Wine's 64-bit side) some tens of times.
+QEMU_SLOWDOWN = 30
+
+
+def i386_skip(args):
+    """Why a run of the 32-bit setup cannot be made on this machine (None when
+    it can), from the state tools/i386.sh wrote; through qemu every time limit
+    is stretched."""
+    try:
+        with open(args.i386) as f:
+            state = f.readline().strip()
+    except OSError:
+        return "the 32-bit path was not decided (%s is missing: the i386 fixture did not run)" % args.i386
+    if state.startswith("none"):
+        return "32-bit programs cannot run here (%s)" % state[len("none: "):]
+    if state == "qemu":
+        if not args.qemu_subset:
+            return ("32-bit programs run here only through qemu-user-static, about 150 times slower: "
+                    "only the named subset runs")
+        winelib.SLOW = QEMU_SLOWDOWN
+    print("32-bit programs: %s" % state)
+    return None
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--root", required=True, help="directory of the variant prefixes")
@@ -221,6 +247,10 @@ def main(argv):
     parser.add_argument("--voz", help="the native archive tool")
     parser.add_argument("--shots", help="directory of the window screenshots (default: wine-gui-shots "
                                         "beside --root)")
+    parser.add_argument("--i386", help="the state tools/i386.sh wrote: the run is skipped (exit 77) when the "
+                                        "32-bit setup cannot run")
+    parser.add_argument("--qemu-subset", action="store_true", help="run also where 32-bit programs run only "
+                                                                  "through qemu-user-static")
     parser.add_argument("command", choices=["boot", "cleanup", "test", "contract", "main", "window"])
     parser.add_argument("names", nargs="*")
     args = parser.parse_args(argv)
@@ -237,6 +267,11 @@ def main(argv):
         if needed and (not path or not os.path.exists(path)):
             print("missing %s: %s" % (key, path))
             return 1
+    if args.i386 and args.command != "cleanup":
+        reason = i386_skip(args)
+        if reason:
+            print("skipped: " + reason)
+            return 77
     commands = {"boot": boot, "cleanup": cleanup, "test": run_tests, "contract": contract, "main": main_job,
                 "window": window_job}
     return commands[args.command](args)

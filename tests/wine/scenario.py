@@ -2,6 +2,7 @@
 the setup shows, and the expectations that depend on the variant."""
 
 import os
+import re
 import unittest
 
 import winelib
@@ -32,6 +33,25 @@ HKLM_UNINSTALL = r"Software\Microsoft\Windows\CurrentVersion\Uninstall"
 HKLM_RUN = r"Software\Microsoft\Windows\CurrentVersion\Run"
 HKLM_POST_PLATFORM = r"Software\Microsoft\Windows\CurrentVersion\Internet Settings\User Agent\Post Platform"
 HKLM_LAYOUTS = r"System\CurrentControlSet\Control\Keyboard Layouts"
+
+
+def program_bits():
+    """32 for the shipping setup (vornsetup.exe), 64 for the x64 build."""
+    return winelib.pe_bits(CONFIG["setup"])
+
+
+def program_name():
+    """The setup's file name, as the runs copy it to C:\\."""
+    return os.path.basename(CONFIG["setup"]).lower()
+
+
+def view(path):
+    """A key under HKLM\\Software as the setup's own process reaches it: a
+    32-bit program on 64-bit Windows writes the 32-bit view (Wow6432Node),
+    which a saved hive shows as such except for the keys Windows shares."""
+    if program_bits() == 32 and winelib.VARIANTS[CONFIG["variant"]]["wow64"]:
+        return path.replace("Software\\", "Software\\Wow6432Node\\", 1)
+    return path
 
 
 def variant_dir(variant=None):
@@ -69,6 +89,13 @@ class Scenario(unittest.TestCase):
     def assertCleanRun(self, result, codes=(0,)):
         self.assertFalse(result.crashed, "the program crashed:\n" + result.describe())
         self.assertIn(result.exit_code, codes, "unexpected exit code:\n" + result.describe())
+        if result.log is not None:
+            # Wine that cannot start a 32-bit program exits 0 and says
+            # nothing: only the program's own log shows that it ran.
+            self.assertIn("(32-bit program)", result.log.split("\n", 1)[0], "no start line of the 32-bit setup in "
+                          "its log:\n" + result.describe())
+            ends = re.findall(r"^\S+ \S+ \[%s\] end: exit code (\d+) " % result.log_pid(), result.log, re.M)
+            self.assertEqual([int(c) & 0xFF for c in ends], [result.exit_code], "the log's end line")
 
     def assertReadableBoxes(self, result):
         """A system of another code page reads GBK as mojibake: there no

@@ -14,7 +14,7 @@ import unittest
 import winelib
 from scenario import (CONFIG, DEFAULT_DIR, HKLM_LAYOUTS, HKLM_POST_PLATFORM, HKLM_RUN, HKLM_UNINSTALL,
                       LAYOUT_TEXT, LAYOUT_TEXT_BIG5, MSG_REGISTERED, SYSTEM_DIR, TITLE_VORN, WOW_DIR,
-                      Scenario, Snapshot, fresh_clone, variant_dir)
+                      Scenario, Snapshot, fresh_clone, program_name, variant_dir, view)
 
 STUBS = ("vorn320.ime", "vorn321.ime", "vorn640.ime", "vorn641.ime")
 RUN_COMMAND = '"%svorntavk.exe" vo' % DEFAULT_DIR
@@ -64,7 +64,7 @@ class FullInstall(Scenario):
 
     def test_install(self):
         prefix = fresh_clone("full")
-        prefix.import_reg({"HKEY_LOCAL_MACHINE\\" + HKLM_POST_PLATFORM: SEED_POST_PLATFORM})
+        prefix.import_reg({"HKEY_LOCAL_MACHINE\\" + view(HKLM_POST_PLATFORM): SEED_POST_PLATFORM})
         before = Snapshot(prefix)
         result = prefix.run(CONFIG["setup"], ["setvosrf32"], name="install", timeout=240)
         saved = {"result": result.saved_path, "changes": Snapshot(prefix).changes(before)}
@@ -256,7 +256,7 @@ class SystemFiles(FullScenario):
     def test_nothing_written_elsewhere(self):
         allowed = ("program files/vornhu", "vornhu", "windows/vornpath.voh",
                    "windows/system32/vornhu4.ime", "windows/system32/vorndel.exe",
-                   "windows/syswow64/vornhu4.ime", "vornsetup64.exe")
+                   "windows/syswow64/vornhu4.ime", program_name())
         stray = [p for p in self.saved["changes"]
                  if not any(p.lower() == a or p.lower().startswith(a + "/") for a in allowed)]
         self.assertEqual(stray, [])
@@ -286,20 +286,20 @@ class Registry(FullScenario):
         self.assertTrue(all(text in texts for _, text in found), "layout texts: %r" % found)
 
     def test_uninstall_entry(self):
-        key = HKLM_UNINSTALL + "\\vornqwb"
+        key = view(HKLM_UNINSTALL) + "\\vornqwb"
         self.assertIsNotNone(self.hklm.key(key), "no uninstall entry")
         self.assertEqual(self.hklm.value(key, "DisplayName"), "砚舟五笔")
         self.assertEqual(self.hklm.value(key, "UninstallString"), SYSTEM_DIR + "\\vorndel.exe")
         self.assertEqual(self.hklm.key(key).get("DisplayName").type, winelib.REG_SZ)
 
     def test_run_value(self):
-        value = self.hklm.key(HKLM_RUN).get("voyzsjgl")
+        value = self.hklm.key(view(HKLM_RUN)).get("voyzsjgl")
         self.assertIsNotNone(value, "no Run value voyzsjgl")
         self.assertEqual(value.type, winelib.REG_SZ)
         self.assertEqual(value.value, RUN_COMMAND)
 
     def test_browser_token(self):
-        key = self.hklm.key(HKLM_POST_PLATFORM)
+        key = self.hklm.key(view(HKLM_POST_PLATFORM))
         self.assertIsNotNone(key)
         names = sorted(v.name for v in key.values.values())
         self.assertEqual(names, sorted(["VornUnrelated", "tavk7700"]))
@@ -307,13 +307,16 @@ class Registry(FullScenario):
         self.assertEqual((token.type, token.data), (winelib.REG_SZ, b""), "an empty REG_SZ of size 0")
         self.assertEqual(key.get("VornUnrelated").value, "keep")
 
-    def test_64bit_view(self):
-        # The x64 build writes the 64-bit view; nothing lands in Wow6432Node.
+    def test_only_its_own_view(self):
+        # Each build writes the registry view of its own process: nothing of
+        # ours lands in the other one (unless Windows shares the key).
         for path in (HKLM_UNINSTALL + "\\vornqwb", HKLM_RUN, HKLM_POST_PLATFORM):
-            wow = path.replace("Software\\", "Software\\Wow6432Node\\", 1)
-            key = self.hklm.key(wow)
+            other = path.replace("Software\\", "Software\\Wow6432Node\\", 1) if view(path) == path else path
+            if self.hklm.resolve(other).lower() == self.hklm.resolve(view(path)).lower():
+                continue
+            key = self.hklm.key(other)
             self.assertFalse(key is not None and (key.get("voyzsjgl") or key.get("tavk7700")
-                                                  or key.get("DisplayName")), wow)
+                                                  or key.get("DisplayName")), other)
 
 
 class Reinstall(Scenario):
@@ -331,18 +334,18 @@ class Reinstall(Scenario):
         self.assertCleanRun(self.result, codes=(0,))
 
     def test_one_uninstall_entry(self):
-        ours = [n for n in self.hklm.subkeys(HKLM_UNINSTALL)
-                if self.hklm.value(HKLM_UNINSTALL + "\\" + n, "DisplayName") == "砚舟五笔"]
+        ours = [n for n in self.hklm.subkeys(view(HKLM_UNINSTALL))
+                if self.hklm.value(view(HKLM_UNINSTALL) + "\\" + n, "DisplayName") == "砚舟五笔"]
         self.assertEqual(ours, ["vornqwb"])
 
     def test_one_run_value(self):
-        key = self.hklm.key(HKLM_RUN)
+        key = self.hklm.key(view(HKLM_RUN))
         ours = [v.name for v in key.values.values() if "vorntavk" in str(v.value).lower()]
         self.assertEqual(ours, ["voyzsjgl"])
         self.assertEqual(key.get("voyzsjgl").value, RUN_COMMAND)
 
     def test_one_token(self):
-        key = self.hklm.key(HKLM_POST_PLATFORM)
+        key = self.hklm.key(view(HKLM_POST_PLATFORM))
         self.assertEqual(sorted(v.name for v in key.values.values() if v.name.lower().startswith("tavk")),
                          ["tavk7700"])
 

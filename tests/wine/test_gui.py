@@ -16,7 +16,7 @@ import gui
 import test_full
 import winelib
 from scenario import (CONFIG, DEFAULT_DIR, HKLM_POST_PLATFORM, TITLE_VORN, Scenario, Snapshot,
-                      fresh_clone, variant_dir)
+                      fresh_clone, variant_dir, view)
 
 TITLE_SETUP32 = "智能砚舟系统安装32"
 TITLE_SETUP3264 = "智能砚舟系统安装3264"
@@ -212,7 +212,7 @@ class Walk(Scenario):
 
     def test_walk(self):
         prefix = fresh_clone("walk")
-        prefix.import_reg({"HKEY_LOCAL_MACHINE\\" + HKLM_POST_PLATFORM: test_full.SEED_POST_PLATFORM})
+        prefix.import_reg({"HKEY_LOCAL_MACHINE\\" + view(HKLM_POST_PLATFORM): test_full.SEED_POST_PLATFORM})
         before = Snapshot(prefix)
         shots = shots_dir()
         for name in os.listdir(shots) if os.path.isdir(shots) else []:

@@ -126,15 +126,16 @@ class HeldInputMethod(Scenario):
 class OnlyPreloadEntry(Scenario):
     """This input method as the current user's only preload entry: the
     only-IME message, and the run ends with nothing installed.  Wine writes
-    its own layout (E0010804, E0010404 on a traditional-Chinese system) as
-    the only entry of the list at every start; that layout is given the
-    earlier version's layout text (the traditional one on such a system)."""
+    its own layout as the only entry of the list at every start (Wine 8
+    E0010804, E0010404 on a traditional-Chinese system; Wine 10 00000804):
+    the one the booted prefix holds is given the earlier version's layout
+    text (the traditional one on such a system)."""
 
     @classmethod
     def setUpClass(cls):
         cls.prefix = fresh_clone("only-ime")
         traditional = cls.info()["codepage"] == 950
-        layout = "E0010404" if traditional else "E0010804"
+        layout = cls.prefix.registry("HKCU").value(r"Keyboard Layout\Preload", "1")
         text = "智能硯舟輸入平台  6.3" if traditional else "智能砚舟输入平台  6.3"
         cls.prefix.import_reg({
             "HKEY_LOCAL_MACHINE\\" + HKLM_LAYOUTS + "\\" + layout: {"Layout Text": text},

@@ -76,7 +76,7 @@ def walk(prefix, keep, after_install=None, timeout=240, display=None, on_install
             if on_install_path:
                 on_install_path(session, window)
             session.click(window, *LEFT_BUTTON)
-            deadline = time.monotonic() + timeout
+            deadline = time.monotonic() + timeout * winelib.SLOW
             installed = False
             while session.started.running():
                 if time.monotonic() > deadline:

@@ -97,7 +97,11 @@ REG = r"""WINE REGISTRY Version 2
 "Mixed"="\x00e9\x0041b\x41c"
 @="default \"quoted\""
 
-[System\\CurrentControlSet\\Control\\Keyboard Layouts\\e0020804] 1796704565
+[System\\CurrentControlSet] 1796704565
+#link
+"SymbolicLinkValue"=hex(6):%s
+
+[System\\ControlSet001\\Control\\Keyboard Layouts\\e0020804] 1796704565
 "Ime File"="C:\\windows\\system32\\vornhu4.ime"
 "Layout Text"="\x667a\x80fd\x781a\x821f\x8f93\x5165\x5e73\x53f0  7.7"
 "Count"=dword:0000002a
@@ -105,7 +109,7 @@ REG = r"""WINE REGISTRY Version 2
 "Blob"=hex:01,02,03,\
   04,05
 "Tab"="a\tb\033c"
-"""
+""" % ",".join("%02x" % b for b in "\\Registry\\Machine\\System\\ControlSet001".encode("utf-16-le"))
 
 
 class RegFiles(unittest.TestCase):
@@ -126,6 +130,7 @@ class RegFiles(unittest.TestCase):
         self.assertEqual(v.get("Other").data, "keep\0".encode("utf-16-le"))
 
     def test_other_types(self):
+        # Through the link Wine 10 saves CurrentControlSet as.
         key = r"System\CurrentControlSet\Control\Keyboard Layouts\e0020804"
         self.assertEqual(self.reg.value(key, "Layout Text"), "智能砚舟输入平台  7.7")
         self.assertEqual(self.reg.value(key, "Count"), 42)

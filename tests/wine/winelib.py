@@ -59,6 +59,11 @@ class Timeout(WineError):
     pass
 
 
+# Every time limit is multiplied by this: a 32-bit program run through
+# qemu-user-static takes about 150 times as long as natively.
+SLOW = 1
+
+
 def _timeout_cmd(seconds):
     # `timeout` keeps a hung wine from outliving the test, whatever Python does.
     return ["timeout", "-k", "5", str(int(seconds))]
@@ -115,6 +120,7 @@ class Prefix:
         return {"user": entry.pw_uid, "group": entry.pw_gid, "extra_groups": []}
 
     def _wine(self, args, timeout, locale=None, debug="-all", stdout=None, stderr=None, cwd=None):
+        timeout *= SLOW
         cmd = _timeout_cmd(timeout) + [WINE64] + list(args)
         started = time.monotonic()
         try:
@@ -135,6 +141,7 @@ class Prefix:
     def wait_server(self, timeout=60):
         """Waits until every process of the prefix has ended and the server has
         saved the registry; kills them if that takes longer than `timeout`."""
+        timeout *= SLOW
         cmd = _timeout_cmd(timeout) + [WINESERVER, "-w"]
         proc = subprocess.run(cmd, env=self.env(), stdin=subprocess.DEVNULL,
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **self._as_user())
@@ -324,24 +331,43 @@ class Prefix:
         with `args`, each passed as its own argv entry; Wine joins them with
         single spaces and quotes only those holding a space.  Returns a
         RunResult once every process of the prefix has ended (`wait`)."""
+        host_exe = exe
         exe, stem = self._prepare_run(exe, name)
+        args, log = self._with_log(host_exe, args, stem)
         started = time.monotonic()
         with open(stem + ".out", "wb") as out, open(stem + ".trace", "wb") as err:
             proc = self._wine([exe] + list(args), timeout, locale=locale,
                               debug="+pid,+relay" if relay else "-all", stdout=out, stderr=err)
         if wait:
             self.wait_server()
-        return self._result(exe, args, proc.returncode, stem, time.monotonic() - started)
+        return self._result(exe, args, proc.returncode, stem, time.monotonic() - started, log)
 
     def start(self, exe, args=(), display=None, locale=None, timeout=300, name=None):
         """Starts `exe` as run() does (relay trace on), in the background, on
         X `display`; the Started handle waits for it or kills it."""
+        host_exe = exe
         exe, stem = self._prepare_run(exe, name)
+        args, log = self._with_log(host_exe, args, stem)
+        timeout *= SLOW
         cmd = _timeout_cmd(timeout) + [WINE64, exe] + list(args)
         with open(stem + ".out", "wb") as out, open(stem + ".trace", "wb") as err:
             proc = subprocess.Popen(cmd, env=self.env(locale, "+pid,+relay", display), stdin=subprocess.DEVNULL,
                                     stdout=out, stderr=err, start_new_session=True, **self._as_user())
-        return Started(self, exe, list(args), proc, stem, timeout)
+        return Started(self, exe, list(args), proc, stem, timeout, log)
+
+    def _with_log(self, exe, args, stem):
+        """Wine that cannot start a 32-bit program exits 0 without a word, so
+        a run of the 32-bit setup always leaves a log: the one its command
+        line names, else one beside the run's trace (a /log= word added; not
+        to the registration mode, whose directory ends the line).  Returns
+        the arguments and the log's host path (None for other programs)."""
+        args = list(args)
+        if not (os.path.isabs(exe) and pe_bits(exe) == 32) or any("regvo32" in a.lower() for a in args):
+            return args, None
+        for a in args:
+            if a.lower().startswith("/log="):
+                return args, self.host_path(a[5:].strip('"'))
+        return args + ["/log=Z:" + (stem + ".log").replace("/", "\\")], stem + ".log"
 
     def _prepare_run(self, exe, name):
         if os.path.isabs(exe) and os.path.exists(exe):
@@ -353,13 +379,18 @@ class Prefix:
         number = 1 + len({f.split("-", 1)[0] for f in os.listdir(logdir)})
         return exe, os.path.join(logdir, "%02d-%s" % (number, name or "run"))
 
-    def _result(self, exe, args, exit_code, stem, elapsed):
+    def _result(self, exe, args, exit_code, stem, elapsed, log=None):
         with open(stem + ".trace", "rb") as f:
             trace = f.read().decode("latin-1")
         with open(stem + ".out", "rb") as f:
             stdout = f.read().decode("utf-8", "replace")
         result = RunResult(exe, list(args), exit_code, trace, stdout, elapsed,
                            codepage=VARIANTS.get(self.variant, {}).get("codepage", 936))
+        if log:
+            result.log = ""
+            if os.path.exists(log):
+                with open(log, "rb") as f:
+                    result.log = f.read().decode("utf-8-sig", "replace")
         result.saved_path = stem + ".json"
         result.save(result.saved_path)
         return result
@@ -368,8 +399,9 @@ class Prefix:
 class Started:
     """A program started in the background by Prefix.start()."""
 
-    def __init__(self, prefix, exe, args, proc, stem, limit):
+    def __init__(self, prefix, exe, args, proc, stem, limit, log=None):
         self.prefix, self.exe, self.args, self.proc, self.stem = prefix, exe, args, proc, stem
+        self.log = log
         self.limit = limit  # seconds `timeout` gives it
         self.started = time.monotonic()
         self.trace_path = stem + ".trace"
@@ -394,6 +426,7 @@ class Started:
     def wait(self, timeout):
         """The RunResult once the program and every other process of the
         prefix have ended; kills them all and raises Timeout after `timeout`."""
+        timeout *= SLOW
         try:
             code = self.proc.wait(timeout)
         except subprocess.TimeoutExpired:
@@ -403,7 +436,7 @@ class Started:
             self.kill()
             raise Timeout("%s: stopped by timeout after %d s" % (self.exe, self.limit))
         self.prefix.wait_server()
-        return self.prefix._result(self.exe, self.args, code, self.stem, time.monotonic() - self.started)
+        return self.prefix._result(self.exe, self.args, code, self.stem, time.monotonic() - self.started, self.log)
 
     def kill(self):
         if self.proc.poll() is None:
@@ -597,6 +630,12 @@ class RunResult:
         self.codepage = codepage
         self.calls = parse_relay(trace, codepage)
         self.crashed = "Unhandled page fault" in trace or "Unhandled exception" in trace
+        self.log = None  # the 32-bit setup's log ("" when it wrote none)
+
+    def log_pid(self):
+        """The process id the log's first line names: the program's own."""
+        m = re.match(r"^\S+ \S+ \[(\d+)\]", self.log or "")
+        return m.group(1) if m else "none"
 
     def calls_to(self, func):
         return [c for c in self.calls if c.func.lower() == func.lower()]
@@ -619,7 +658,7 @@ class RunResult:
     def save(self, path):
         with open(path, "w") as f:
             json.dump({"exe": self.exe, "args": self.args, "exit_code": self.exit_code,
-                       "elapsed": self.elapsed, "codepage": self.codepage, "crashed": self.crashed,
+                       "elapsed": self.elapsed, "codepage": self.codepage, "crashed": self.crashed, "log": self.log,
                        "calls": [c.to_json() for c in self.calls]}, f, ensure_ascii=False, indent=1)
 
     @classmethod
@@ -630,13 +669,28 @@ class RunResult:
         r = cls.__new__(cls)
         r.exe, r.args, r.exit_code = d["exe"], d["args"], d["exit_code"]
         r.elapsed, r.codepage, r.crashed = d["elapsed"], d["codepage"], d["crashed"]
-        r.trace, r.stdout = "", ""
+        r.trace, r.stdout, r.log = "", "", d.get("log")
         r.calls = []
         for c in d["calls"]:
             call = Call(c["pid"], c["tid"], c["func"], [tuple(a) if isinstance(a, list) else a for a in c["args"]])
             call.retval = c["retval"]
             r.calls.append(call)
         return r
+
+
+def pe_bits(path):
+    """32 or 64 for a PE executable on the host (its optional header's
+    magic), None for anything else."""
+    try:
+        with open(path, "rb") as f:
+            head = f.read(4096)
+    except OSError:
+        return None
+    if head[:2] != b"MZ" or len(head) < 64:
+        return None
+    pe = int.from_bytes(head[60:64], "little")
+    magic = head[pe + 24:pe + 26] if head[pe:pe + 4] == b"PE\0\0" else b""
+    return {b"\x0b\x01": 32, b"\x0b\x02": 64}.get(magic)
 
 
 # ---- the registry files -------------------------------------------------------
@@ -705,11 +759,17 @@ class RegKey:
         return self.values.get(name.lower())
 
 
+REG_LINK = 6
+
+
 class RegFile:
-    """One saved hive: keys by lower-case path (relative to the hive root)."""
+    """One saved hive: keys by lower-case path (relative to the hive root).
+    A link key (Wine 10 saves CurrentControlSet as one, to ControlSet001) is
+    followed wherever a path is looked up."""
 
     def __init__(self):
         self.keys = {}
+        self.links = {}  # lower-case path of a link key -> the path it names
 
     @classmethod
     def load(cls, path):
@@ -741,16 +801,34 @@ class RegFile:
                 continue
             name, rest = _split_value_line(line)
             key.values[name.lower()] = RegValue(name, *_parse_data(rest))
+        for lower, key in reg.keys.items():
+            link = key.get("SymbolicLinkValue")
+            if link is not None and link.type == REG_LINK:
+                target = link.data.decode("utf-16-le", "replace").rstrip("\0")
+                reg.links[lower] = re.sub(r"^\\Registry\\(Machine|User\\[^\\]+)\\", "", target, flags=re.I)
         return reg
+
+    def resolve(self, path):
+        """`path` with a link key at its start replaced by its target."""
+        path = path.strip("\\")
+        for _ in range(8):  # a target may itself lie under a link
+            lower = path.lower()
+            hits = [link for link in self.links if lower == link or lower.startswith(link + "\\")]
+            if not hits:
+                break
+            link = max(hits, key=len)
+            path = self.links[link] + path[len(link):]
+        return path
 
     def key(self, path):
         """The key at `path`, or None.  Wine saves a key without values only
         when it has no subkeys either, so a key known only from its subkeys
         comes back empty."""
-        lower = path.strip("\\").lower()
+        path = self.resolve(path)
+        lower = path.lower()
         key = self.keys.get(lower)
         if key is None and any(k.startswith(lower + "\\") for k in self.keys):
-            key = RegKey(path.strip("\\"))
+            key = RegKey(path)
         return key
 
     def value(self, key_path, name):
@@ -762,7 +840,7 @@ class RegFile:
 
     def subkeys(self, path):
         """Names of the direct subkeys of `path` that the file holds."""
-        prefix = path.strip("\\").lower() + "\\"
+        prefix = self.resolve(path).lower() + "\\"
         names = {}
         for k, key in self.keys.items():
             if k.startswith(prefix):
@@ -772,8 +850,8 @@ class RegFile:
 
 
 # Keys Wine itself rewrites during any run (device enumeration and the like).
-WINE_CHURN = ("system\\currentcontrolset\\control\\class\\", "system\\currentcontrolset\\enum\\",
-              "system\\currentcontrolset\\services\\", "software\\wine\\", "hardware\\")
+WINE_CHURN = tuple("system\\%s\\%s\\" % (s, k) for s in ("currentcontrolset", "controlset001")
+                   for k in ("control\\class", "enum", "services")) + ("software\\wine\\", "hardware\\")
 
 
 def registry_changes(before, after, skip=WINE_CHURN):
