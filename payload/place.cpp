@@ -129,6 +129,16 @@ static void CopyInInstallDir(LPCSTR sourceName, LPCSTR targetName) {
     if (source[0] && target[0] && CopyFileWhole(source, target)) LogFilePlaced(sourceName, target, source);
 }
 
+// True when the installation directory's `name` holds the bytes of the
+// payload member of that name: it unpacked whole.  Only a decision rests on
+// it; what is placed comes from the payload.
+static bool UnpackedWhole(LPCSTR name) {
+    char path[MAX_PATH];
+    char digest[kDigestChars];
+    InstallPath(path, sizeof(path), name);
+    return path[0] && FileDigest(path, digest) != 0 && MatchesMember(g_ctx.payload, g_ctx.payloadBytes, name, digest);
+}
+
 // Vista and later want the companion program built for them: "vorntavk.exe"
 // becomes the bytes of "vorntav6.exe", checked against the payload, and the
 // variant goes.  The unpack leaves the earlier "vorntavk.exe" alone there
@@ -245,11 +255,20 @@ static void PlaceIme(LPCSTR stubName, LPCSTR fullName, bool stub, LPCSTR dir, in
     // input method is then not in place, which is reported like a failed copy.
     bool formed = dir[0] && FormatPath(target, sizeof(target), FMT_SYSTEM_IME, dir);
     if (!formed) snprintf(target, sizeof(target), FMT_SYSTEM_IME, dir);
-    // The stub takes an earlier input method's place only when the full one
-    // is there to follow it; otherwise the earlier one stays as it is.
+    // The new input method takes an earlier one's place only when its full
+    // member unpacked whole, so that it comes with its files; otherwise the
+    // earlier one stays as it is, or comes back over the stub that took its
+    // name meanwhile.  Without an earlier one the full one always follows the
+    // stub.
     DWORD cb = 0;
-    if (formed && stub && !ExpandVerifiedMember(fullName, &cb) && EarlierImeThere(target, slot)) {
+    ParkedFile* earlier = &g_ctx.earlierIme[slot];
+    bool keep = stub ? formed && EarlierImeThere(target, slot) && !UnpackedWhole(fullName)
+                     : earlier->kept || (earlier->spare[0] && !UnpackedWhole(fullName));
+    if (keep) {
+        earlier->kept = 1;
+        RestoreEarlierIme(slot);
         LogEvent(LOG_EARLIER_KEPT, target);
+        NoteFailure();
         return;
     }
     if (formed && stub) WritePatchedCopy(stubName);

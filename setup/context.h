@@ -33,6 +33,7 @@ struct ParkedFile {
     char target[MAX_PATH];  // where it came from
     char spare[MAX_PATH];   // where it waits; "" when nothing waits
     int flagIfStays;        // a spare that stays loaded asks for a restart
+    int kept;               // the new one did not unpack whole: the earlier one keeps its name
 };
 
 struct InstallContext {

@@ -65,7 +65,7 @@ static void RegisterKeyboardLayout(void) {
 // load from there first.  The setup waits for it before it ends and then
 // removes the directory.
 
-enum { kRegister64WaitMs = 10 * 60 * 1000 };
+enum { kRegister64WaitMs = 10 * 60 * 1000, kRegister64IdleMs = 30 * 1000 };
 
 static struct {
     HANDLE process;
@@ -135,6 +135,9 @@ static void StartRegistration64(void) {
     }
     CloseHandle(started.hThread);
     s_register64.process = started.hProcess;
+    // As WinExec did: its message is up before the window goes on to the
+    // skin dialog, which it would otherwise cover.
+    WaitForInputIdle(started.hProcess, kRegister64IdleMs);
     LogProcessStarted(command, (UINT)started.dwProcessId);
 }
 

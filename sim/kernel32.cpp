@@ -499,6 +499,11 @@ DWORD WaitForSingleObject(HANDLE object, DWORD) {
     return Current().processesHang ? WAIT_TIMEOUT : WAIT_OBJECT_0;
 }
 
+DWORD WaitForInputIdle(HANDLE process, DWORD) {
+    if (!IsProcessHandle(process, nullptr)) return Fail(ERROR_INVALID_HANDLE), WAIT_FAILED;
+    return 0;
+}
+
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD code) {
     if (!IsProcessHandle(process, nullptr) || !code) return Fail(ERROR_INVALID_HANDLE), FALSE;
     *code = Current().processesHang ? STILL_ACTIVE : Current().processExitCode;

@@ -310,6 +310,7 @@ BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES
                     LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD flags, LPVOID environment,
                     LPCSTR currentDirectory, LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info);
 DWORD WaitForSingleObject(HANDLE object, DWORD ms);
+DWORD WaitForInputIdle(HANDLE process, DWORD ms);
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD code);
 void Sleep(DWORD ms);
 DWORD GetTickCount(void);

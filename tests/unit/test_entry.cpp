@@ -117,6 +117,7 @@ TEST_F(EntryTest, RegistrationProgramRunsFromADirectoryOfItsOwn) {
     ASSERT_EQ(command.substr(0, close + 1), "\"" + own + "\\setupw64.exe\"");
     size_t args = command.find_first_not_of(" \t", close + 1);
     ASSERT_NE(args, std::string::npos);
+    ClosePayload();
     {
         sim::Machine child;
         ResetInstallContext();
@@ -130,6 +131,7 @@ TEST_F(EntryTest, RegistrationProgramRunsFromADirectoryOfItsOwn) {
     EXPECT_FALSE(m.Exists(own));
 
     m.processesHang = true;
+    ClosePayload();
     ResetInstallContext();
     ASSERT_TRUE(OpenPayload());
     CopyText(g_ctx.installDir, sizeof(g_ctx.installDir), dir.c_str());
@@ -138,6 +140,7 @@ TEST_F(EntryTest, RegistrationProgramRunsFromADirectoryOfItsOwn) {
     ASSERT_EQ(m.processes.size(), 2u);
     EXPECT_EQ(m.deleteAtRestart.size(), 2u);
     EXPECT_TRUE(m.Exists(m.processes[1].application));
+    ClosePayload();
 }
 
 TEST_F(EntryTest, RegistrationWordOn32BitWindowsStartsTheWindow) {

@@ -40,6 +40,34 @@ def program_bits():
     return winelib.pe_bits(CONFIG["setup"])
 
 
+# Where the setup starts the 64-bit registration program: a directory of its
+# own in the Windows Temp directory.
+REGISTRATION_EXE = re.compile(r"^C:\\windows\\temp\\vornsetup\.\d+\.\d+\.\d+\\setupw64\.exe$", re.I)
+
+# Where an install writes, besides the Wine prefix's own working places: the
+# installation directory, the drive-level record, the Windows-directory
+# record, and the program files of the system directories.
+SETUP_PLACES = ("program files/vornhu", "vornhu", "windows/vornpath.voh", "windows/system32/vornhu4.ime",
+                "windows/system32/vorndel.exe", "windows/system32/vorntavk.exe", "windows/syswow64/vornhu4.ime",
+                "windows/syswow64/vorntavk.exe")
+
+
+def outside_setup_places(changes):
+    places = SETUP_PLACES + (program_name(),)
+    return [p for p in changes if not any(p.lower() == a or p.lower().startswith(a + "/") for a in places)]
+
+
+def registration_starts(result):
+    """The CreateProcessA calls that started the 64-bit registration program."""
+    return [c for c in result.calls_to("kernel32.CreateProcessA") if "setupw64" in (c.text(0) or "").lower()]
+
+
+def run_command(info):
+    """The Run value: the companion's copy in the 32-bit system directory
+    (the sample companion is a 32-bit program)."""
+    return '"%s\\vorntavk.exe" vo' % (WOW_DIR if info["major"] >= 6 and info["wow64"] else SYSTEM_DIR)
+
+
 def program_name():
     """The setup's file name, as the runs copy it to C:\\."""
     return os.path.basename(CONFIG["setup"]).lower()

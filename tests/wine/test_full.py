@@ -13,11 +13,11 @@ import unittest
 
 import winelib
 from scenario import (CONFIG, DEFAULT_DIR, HKLM_LAYOUTS, HKLM_POST_PLATFORM, HKLM_RUN, HKLM_UNINSTALL,
-                      LAYOUT_TEXT, LAYOUT_TEXT_BIG5, MSG_REGISTERED, SYSTEM_DIR, TITLE_VORN, WOW_DIR,
-                      Scenario, Snapshot, fresh_clone, program_name, variant_dir, view)
+                      LAYOUT_TEXT, LAYOUT_TEXT_BIG5, MSG_REGISTERED, REGISTRATION_EXE, SYSTEM_DIR, TITLE_VORN, WOW_DIR,
+                      Scenario, Snapshot, fresh_clone, outside_setup_places, program_name, registration_starts,
+                      run_command, variant_dir, view)
 
 STUBS = ("vorn320.ime", "vorn321.ime", "vorn640.ime", "vorn641.ime")
-RUN_COMMAND = '"%svorntavk.exe" vo' % DEFAULT_DIR
 WBPYBZ = b"VOWBPYBZ=0\0"
 
 
@@ -94,7 +94,7 @@ class Outcome(FullScenario):
         self.assertCleanRun(self.result, codes=(0,))
 
     def registration_start(self):
-        return [c for c in self.result.calls_to("kernel32.WinExec") if "setupw64" in (c.text(0) or "").lower()]
+        return registration_starts(self.result)
 
     def child_pids(self):
         # The started program is the one that shows the success message.
@@ -113,15 +113,18 @@ class Outcome(FullScenario):
         self.assertTrue(setup_pids, "the setup started no registration program")
         self.assertNotIn(boxes[0].pid, setup_pids, "shown by the started program, not by the setup")
 
-    def test_registration_program_started_from_installation_directory(self):
+    def test_registration_program_started_from_a_directory_of_its_own(self):
         started = self.registration_start()
         if not self.is64():
             self.assertEqual(started, [])
             return
         self.assertEqual(len(started), 1)
-        self.assertEqual(started[0].text(0), '"%ssetupw64.exe" regvo32=%s' % (DEFAULT_DIR, DEFAULT_DIR))
-        self.assertEqual(started[0].args[1], 5, "SW_SHOW")
-        self.assertGreater(started[0].retval, 31, "WinExec failed")
+        program = started[0].text(0)
+        self.assertRegex(program, REGISTRATION_EXE)
+        self.assertEqual(started[0].text(1), '"%s" regvo32=%s' % (program, DEFAULT_DIR))
+        self.assertTrue(started[0].retval, "CreateProcessA failed")
+        # Waited for and removed before the setup ended.
+        self.assertFalse(self.prefix.exists(program.rsplit("\\", 1)[0]), "its directory stays")
         # It registered the input method from its own process.
         regs = [c for c in self.result.calls_to("imm32.ImmInstallIMEW") if c.pid in self.child_pids()]
         self.assertEqual(len(regs), 1, "ImmInstallIMEW of the started program")
@@ -254,12 +257,7 @@ class SystemFiles(FullScenario):
                 self.assertFalse(self.prefix.exists("%s\\%s" % (directory, name)), name)
 
     def test_nothing_written_elsewhere(self):
-        allowed = ("program files/vornhu", "vornhu", "windows/vornpath.voh",
-                   "windows/system32/vornhu4.ime", "windows/system32/vorndel.exe",
-                   "windows/syswow64/vornhu4.ime", program_name())
-        stray = [p for p in self.saved["changes"]
-                 if not any(p.lower() == a or p.lower().startswith(a + "/") for a in allowed)]
-        self.assertEqual(stray, [])
+        self.assertEqual(outside_setup_places(self.saved["changes"]), [])
 
 
 class Registry(FullScenario):
@@ -296,7 +294,7 @@ class Registry(FullScenario):
         value = self.hklm.key(view(HKLM_RUN)).get("voyzsjgl")
         self.assertIsNotNone(value, "no Run value voyzsjgl")
         self.assertEqual(value.type, winelib.REG_SZ)
-        self.assertEqual(value.value, RUN_COMMAND)
+        self.assertEqual(value.value, run_command(self.info()))
 
     def test_browser_token(self):
         key = self.hklm.key(view(HKLM_POST_PLATFORM))
@@ -342,7 +340,7 @@ class Reinstall(Scenario):
         key = self.hklm.key(view(HKLM_RUN))
         ours = [v.name for v in key.values.values() if "vorntavk" in str(v.value).lower()]
         self.assertEqual(ours, ["voyzsjgl"])
-        self.assertEqual(key.get("voyzsjgl").value, RUN_COMMAND)
+        self.assertEqual(key.get("voyzsjgl").value, run_command(self.info()))
 
     def test_one_token(self):
         key = self.hklm.key(view(HKLM_POST_PLATFORM))

@@ -7,7 +7,7 @@ import re
 import time
 import unittest
 
-from scenario import CONFIG, DEFAULT_DIR, HKLM_POST_PLATFORM, SYSTEM_DIR, Scenario, fresh_clone, view
+from scenario import CONFIG, DEFAULT_DIR, HKLM_POST_PLATFORM, SYSTEM_DIR, Scenario, fresh_clone, run_command, view
 
 LOG = "C:\\vorn logs\\setup log.txt"
 LINE = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[(\d+)\] (.*)$")
@@ -79,7 +79,7 @@ class QuietInstall(Scenario):
         for line in ('registry key HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\vornqwb',
                      'registry value "DisplayName" = "砚舟五笔"',
                      'registry value "UninstallString" = "%s\\vorndel.exe"' % SYSTEM_DIR,
-                     'registry value "voyzsjgl" = ""%svorntavk.exe" vo"' % DEFAULT_DIR,
+                     'registry value "voyzsjgl" = "%s"' % run_command(self.info()),
                      'registry value "tavk7700" = ""'):
             self.assertEqual(len(self.texts(line)), 1, line)
 

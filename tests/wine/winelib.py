@@ -27,8 +27,8 @@ WINESERVER = os.environ.get("VORN_WINESERVER") or (
     else shutil.which("wineserver") or "wineserver")
 
 # Calls the relay trace shows; everything else stays out of it.
-RELAY_INCLUDE = ("user32.MessageBoxW;user32.MessageBoxA;kernel32.WinExec;imm32.ImmInstallIMEW;"
-                 "user32.ActivateKeyboardLayout")
+RELAY_INCLUDE = ("user32.MessageBoxW;user32.MessageBoxA;kernel32.WinExec;kernel32.CreateProcessA;"
+                 "imm32.ImmInstallIMEW;user32.ActivateKeyboardLayout")
 
 # The scenarios' variants: Windows version in the prefix, locale (OEM code
 # page), and whether the prefix keeps its syswow64 directory.
