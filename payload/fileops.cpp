@@ -222,6 +222,11 @@ int RenameAsideTo(LPCSTR path, char* aside, size_t cbAside, LPCSTR keep) {
 }
 
 void RecoverSetAside(LPCSTR path) {
+    // A new version whose write or swap was cut short is no one's only
+    // copy: the file is there, or its earlier version waits aside.
+    char unfinished[200];
+    if (SpareName(path, unfinished, sizeof(unfinished)) && GetFileAttributesA(unfinished) != INVALID_FILE_ATTRIBUTES)
+        DeleteIfPresent(unfinished);
     bool present = GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
     // The second spare is taken only while the first is held: it is the newer.
     for (int attempt = 1; attempt >= 0; attempt--) {

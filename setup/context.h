@@ -24,7 +24,7 @@ enum {
     kExitRestartNeeded = 3010   // installed, but a loaded input method was moved aside (ERROR_SUCCESS_REBOOT_REQUIRED)
 };
 
-enum { kDirChars = 200, kPrevDirChars = 256, kWowDirChars = 224, kWorkBufferBytes = 2097152 };
+enum { kDirChars = 200, kPrevDirChars = 256, kWowDirChars = 224, kWorkBufferBytes = 2097152, kKeptNamesBytes = 512 };
 
 // The earlier input method's file in SysWOW64 (64-bit Windows) and in the
 // system directory, while it waits under a spare name for the new one.
@@ -52,6 +52,11 @@ struct InstallContext {
     int oldImeInUse;
     ParkedFile earlierIme[kImeSlots];
     int registrationResult;
+    // The user's earlier files: whether this run's backup holds them all and
+    // says so on the disk (the unpack may then write over them), and the
+    // names the unpack leaves as they are (separated by spaces).
+    int userFilesSaved;
+    char userFilesKept[kKeptNamesBytes];
     int currentPage;
     HINSTANCE instance;
     HWND setupWindow;
