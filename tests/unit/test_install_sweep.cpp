@@ -15,8 +15,10 @@
 // leaves everything an undisturbed install leaves and no spare file but one
 // Windows holds, and every user file is as it was before the first run (a
 // silent re-run may leave it in an archive it did not replace).
+#include <array>
 #include <map>
 #include <set>
+#include <string_view>
 
 #include "archive_builder.h"
 #include "payload/voz.h"
@@ -140,6 +142,24 @@ std::string SpareLeft(const sim::Machine& run) {
     return std::string();
 }
 
+// What a new process on the machine can see: every file (its bytes by
+// hash, its attributes and the ways it is held), the registry, the loaded
+// layouts and the clock.
+std::string MachineKey(const sim::Machine& run) {
+    std::string key = std::to_string(run.tickCount);
+    for (const auto& layout : run.keyboardLayouts) key += "|" + layout.name;
+    for (const auto& kv : run.files) {
+        const sim::FileEntry& e = kv.second;
+        std::string_view bytes((const char*)e.data.data(), e.data.size());
+        key += "|" + kv.first + ":" + std::to_string(std::hash<std::string_view>()(bytes)) + ":" +
+               std::to_string(e.data.size()) + ":" + std::to_string(e.attributes) +
+               std::string{e.dir ? 'd' : '-', e.loaded ? 'l' : '-', e.locked ? 'k' : '-', e.unreadable ? 'u' : '-',
+                           e.noAccess ? 'n' : '-', e.denyWrites ? 'w' : '-', e.cut ? 'c' : '-'};
+    }
+    for (const auto& kv : regsnap::Take(run)) key += "|" + kv.first + "=" + kv.second;
+    return key;
+}
+
 // A file left cut; a spare whose removal failed too (every call failing)
 // does not count: nothing reads it, and the next run deletes it first.
 std::string CutFile(const sim::Machine& run) {
@@ -185,14 +205,15 @@ std::string ProgramProblem(sim::Machine& run, const State& clean, bool stuck) {
 // The runs of one sweep, counted by what they left.
 struct Tally {
     long runs = 0, clean = 0, noIme = 0, aside = 0, cut = 0, unusable = 0, dataLost = 0, spares = 0;
-    long sameClean = 0, otherClean = 0, sparesAfter = 0;
+    long sameClean = 0, otherClean = 0, sparesAfter = 0, reRuns = 0;
     void Print(const char* mode) const {
         printf("whole-install sweep, %s: %ld runs, %ld completed cleanly, %ld without a working input method "
                "(%ld of them with the earlier one whole under its spare name, every call failing), %ld with files "
                "left cut, %ld with the earlier program directory unusable, %ld with user data lost, %ld with spare "
                "files left; re-run clean: %ld through the same mode, %ld through the other; %ld re-runs with spare "
-               "files left\n",
-               mode, runs, clean, noIme, aside, cut, unusable, dataLost, spares, sameClean, otherClean, sparesAfter);
+               "files left (%ld machines re-run, shared by the failure points that left them)\n",
+               mode, runs, clean, noIme, aside, cut, unusable, dataLost, spares, sameClean, otherClean, sparesAfter,
+               reRuns);
     }
 };
 }  // namespace
@@ -231,6 +252,9 @@ class InstallSweepTest : public SimTest {
     State clean[2];  // what an undisturbed install leaves: silent, window
     std::vector<std::string> cleanBoxes[2];  // and the messages it shows
     std::map<std::string, std::string> environment;
+    // How the re-runs from one machine ended: clean through the same mode,
+    // through the other, spare files left by either.
+    std::map<std::string, std::array<bool, 3>> reRunsOf;
 
     // A 64-bit Windows 7 with drive D: and a working earlier installation:
     // its record, its layout (with its file) in the preload list, its input
@@ -327,21 +351,33 @@ class InstallSweepTest : public SimTest {
     }
     // A new process installs again, undisturbed, through the same mode on
     // the machine the run at failure point `n` left, and through the other
-    // on that failure replayed.
+    // on that failure replayed.  Failure points that leave the same machine
+    // share their re-runs: a new process sees nothing else.
     void ReRuns(sim::Machine& run, bool window, const FaultClass& fault, long n, Tally* tally) {
         tally->spares += !SpareLeft(run).empty();
-        ReRun(run, window, window, tally);
-        sim::Machine again;
-        Prepare(again);
-        again.failOnly = fault.only;
-        again.failOnward = fault.onward;
-        again.failAt = n;
-        First(again, window);
-        ClosePayload();
-        ReRun(again, window, !window, tally);
-        sim::Use(&run);
+        std::string key = MachineKey(run);
+        auto known = reRunsOf.find(key);
+        if (known == reRunsOf.end()) {
+            std::array<bool, 3> ended{};
+            ended[0] = ReRun(run, window, window, &ended[2]);
+            sim::Machine again;
+            Prepare(again);
+            again.failOnly = fault.only;
+            again.failOnward = fault.onward;
+            again.failAt = n;
+            First(again, window);
+            ClosePayload();
+            ended[1] = ReRun(again, window, !window, &ended[2]);
+            sim::Use(&run);
+            known = reRunsOf.emplace(key, ended).first;
+            tally->reRuns++;
+        }
+        tally->sameClean += known->second[0];
+        tally->otherClean += known->second[1];
+        tally->sparesAfter += known->second[2];
     }
-    void ReRun(sim::Machine& run, bool firstWindow, bool window, Tally* tally) {
+    // True when the re-run was clean; `spares` when it left a spare file.
+    bool ReRun(sim::Machine& run, bool firstWindow, bool window, bool* spares) {
         const std::string archive = run.Read(kDir + "vornback.voz");
         const size_t shown = run.boxes.size();
         NewProcess(run);
@@ -358,8 +394,8 @@ class InstallSweepTest : public SimTest {
         if (problem.empty() && !window && run.Read(kDir + "vornback.voz") != archive) problem = "vornback.voz replaced";
         if (problem.empty()) problem = UserDataProblem(run, !firstWindow || !window, !window);
         EXPECT_EQ(problem, "") << (window ? "window" : "silent") << " re-run after the " << (firstWindow ? "walk" : "silent install");
-        (window == firstWindow ? tally->sameClean : tally->otherClean) += problem.empty();
-        tally->sparesAfter += !SpareLeft(run).empty();
+        *spares = *spares || !SpareLeft(run).empty();
+        return problem.empty();
     }
     void ExpectReleased(sim::Machine& run) {
         EXPECT_EQ(run.liveAllocations, 0u);
