@@ -314,6 +314,7 @@ TEST_F(UpgradeTest, YesBringsBackEveryEarlierFileAndNoLeavesTheShippedOnes) {
             EXPECT_NE(run.Read(std::string(kNew) + "vonetsj.dat").find("VONETURL2=www.old.cn\r\n"), std::string::npos);
         }
         EXPECT_EQ(run.Read(std::string(kNew) + "install.voh"), std::to_string(run.tickCount));
+        EXPECT_FALSE(run.Exists(old + "vornback.sum"));  // brought back or declined: it waits no longer
         std::string record = run.Read(std::string(kNew) + "voszsj43.voh");
         if (!yes) {
             EXPECT_TRUE(record.size() == 200u && record[1] == 1 && record[43] == 1);

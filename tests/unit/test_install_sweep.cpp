@@ -484,3 +484,31 @@ TEST_F(InstallSweepTest, EveryFailurePointOfTheWalkThroughTheWindow) {
     tally.Print("window");
     sim::Use(&m);
 }
+
+// The walk stops dead while the keep question is on the screen (a power
+// cut: nothing reaches the disk any more).  The user installs silently, uses
+// the input method, which changes a file the walk had unpacked, and later
+// walks through the window again and answers Yes: every file is his again,
+// the changed one as he changed it, and the archive no longer waits.
+TEST_F(InstallSweepTest, AWalkCutShortASilentInstallAndAWalkLoseNothing) {
+    sim::Machine run;
+    Prepare(run);
+    run.gui.duringMessageBox = [&] {
+        if (run.boxes.back().flags == (UINT)MB_YESNO) run.failAt = run.callCount + 1, run.failOnward = true;
+    };
+    Walk(run);
+    ASSERT_TRUE(run.Exists(kDir + "vornback.sum"));
+    run.gui.duringMessageBox = nullptr;
+    NewProcess(run);
+    Install();
+    EXPECT_EQ(rc, kExitRestartNeeded);
+    run.AddFile(kDir + "vornzdym.voh", "words learnt since");
+    NewProcess(run);
+    Walk(run);
+    for (const auto& u : kUserFiles) {
+        std::string want = std::string(u.file) == "vornzdym.voh" ? "words learnt since" : UserBytes(u.file);
+        EXPECT_TRUE(run.Read(kDir + u.file) == want || run.Read(kDir + u.member) == want) << u.file;
+    }
+    EXPECT_FALSE(run.Exists(kDir + "vornback.sum"));
+    sim::Use(&m);
+}
