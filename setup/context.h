@@ -107,7 +107,8 @@ void WowDirectory(char* out, size_t cbOut);
 void FirstFixedDrive(char* out, size_t cbOut);  // "d:\vornhu\" or ""
 bool WritePathRecord(void);  // false when a record could not be written
 void ReadPathRecord(char* target, size_t cbTarget);
-// A record an interrupted run left under a spare name comes back first.
+// A record an interrupted run left under a spare name comes back first; a
+// rights probe it left goes.
 void RecoverPathRecords(void);
 void FetchSystemDirectory(void);
 void FetchWindowsDirectory(void);
