@@ -1036,7 +1036,7 @@ HANDLE CreateFileMappingA(HANDLE, LPSECURITY_ATTRIBUTES, DWORD, DWORD, DWORD, LP
 void Machine::EndProcess() {
     for (OpenFile& f : g_open)
         if (f.machine == this) f.used = false;
-    for (FindState& f : g_finds) f.used = false;
+    for (FindState& f : g_finds) f.used = false;  // they name no machine; one runs at a time
     mappingHandles.clear();
     for (sim::RegHandle& h : regHandles) h.used = false;
     // Its windows: those of its classes, and the children and dialogs they own.

@@ -387,7 +387,10 @@ void PrepareUserFilesForUnpack(void) {
                          kUserDataFiles[i].name);
         if (n > 0 && (size_t)n < sizeof(g_ctx.userFilesKept) - used) used += (size_t)n;
     }
-    if (used) LogEvent(LOG_USER_FILES_KEPT, g_ctx.userFilesKept);
+    if (!used) return;
+    LogEvent(LOG_USER_FILES_KEPT, g_ctx.userFilesKept);
+    // Silent, the install then lacks what an undisturbed one leaves.
+    if (g_ctx.runState == kRunSilent) NoteFailure();
 }
 
 bool NoteSetupWrite(LPCSTR name, const void* bytes, DWORD cbBytes) {
