@@ -112,7 +112,8 @@ int AddShippedBytes(SetupBytes* s) {
     int added = 0;
     VozMember member;
     while (VozNext(&it, &member))
-        if (IsUserFileName(member.name) && IsDigest(member.digest)) added += AddSetupBytes(s, member.name, member.digest);
+        if (IsUserFileName(member.name) && IsDigest(member.digest))
+            added += AddSetupBytes(s, member.name, member.digest);
     return added;
 }
 
