@@ -192,6 +192,12 @@ bool HasMember(const BYTE* archive, DWORD cbArchive, LPCSTR name) {
     return false;
 }
 
+// The unpack leaves the user file `name` as it is.
+void KeepUserFile(LPCSTR name) {
+    size_t used = strlen(g_ctx.userFilesKept);
+    snprintf(g_ctx.userFilesKept + used, sizeof(g_ctx.userFilesKept) - used, "%s ", name);
+}
+
 // The archive no longer waits: its files are back, or the user declined them.
 void EndWaiting(void) {
     char path[MAX_PATH];
@@ -224,6 +230,7 @@ const char* const* InstallFileNames(void) {
 
 bool BackupUserData(void) {
     g_ctx.userFilesSaved = 0;
+    g_ctx.userFilesKept[0] = 0;
     // Without a recorded installation every path would be a bare name in the
     // current directory (typically the download folder): nothing to save.
     if (!g_ctx.previousDir[0]) return false;
@@ -271,6 +278,7 @@ bool BackupUserData(void) {
             // Whether the file is the user's cannot be told: it is not packed.
             if (row.required) allRequired = false;
             complete = false;
+            KeepUserFile(row.name);
             LogEvent(LOG_BACKUP_NOT_PACKED, source, (unsigned long)GetLastError());
             continue;
         }
@@ -293,6 +301,7 @@ bool BackupUserData(void) {
                 DWORD error = GetLastError();
                 if (IsFile(source)) {
                     complete = false;
+                    KeepUserFile(row.name);
                     LogEvent(LOG_BACKUP_NOT_COPIED, source, bakPath, (unsigned long)error);
                 }
             }
@@ -305,9 +314,11 @@ bool BackupUserData(void) {
         // where it is.
         if (IsFile(source)) {
             complete = false;
+            KeepUserFile(row.name);
             LogEvent(LOG_BACKUP_NOT_PACKED, source, (unsigned long)error);
         }
     }
+    bool wasWaiting = waiting != NULL;
     if (waiting) GlobalFree(waiting);
 
     if (!IsFile(spare)) return false;  // nothing of the earlier installation was found
@@ -316,7 +327,7 @@ bool BackupUserData(void) {
     // stays (it may hold the only other copy), and so does a waiting one;
     // the user's files then stay as they are, so the new one is no one's
     // only copy and goes.
-    if (!complete && (waiting || !allRequired) && IsFile(archive)) {
+    if (!complete && (wasWaiting || !allRequired) && IsFile(archive)) {
         LogEvent(LOG_BACKUP_EARLIER_KEPT, archive);
         DeleteFileA(spare);
         return false;
@@ -333,7 +344,8 @@ bool BackupUserData(void) {
         DeleteFileA(spare);
         return false;
     }
-    // From here on the archive may become the only copy of the user's files.
+    // From here on the archive may become the only copy of the user's files
+    // (all but those it lacks, which stay as they are).
     if (WriteWaiting(g_ctx.previousDir, &written))
         g_ctx.userFilesSaved = 1;
     else
@@ -356,7 +368,6 @@ void AskKeepUserData(void) {
 void UserDataRestored(void) { EndWaiting(); }
 
 void PrepareUserFilesForUnpack(void) {
-    g_ctx.userFilesKept[0] = 0;
     // An unfinished backup's archive is no one's only copy: its files stayed
     // where they were.
     char path[MAX_PATH];
@@ -366,32 +377,28 @@ void PrepareUserFilesForUnpack(void) {
             GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
             DeleteIfPresent(path);
     // In the window, the user's files in the installation directory are
-    // saved only by this run's backup of that directory; whatever else of
-    // an earlier installation is there (one the record does not name) is
-    // no one's to replace.  The silent install replaces the earlier files;
-    // while an archive waits, its record must first list the bytes written
-    // over them.
-    bool overwrite = g_ctx.userFilesSaved && strcmp(g_ctx.installDir, g_ctx.previousDir) == 0;
-    if (g_ctx.runState == kRunSilent) {
-        SetupBytes written;
-        int waitingMark = ReadWaiting(g_ctx.installDir, &written);
-        overwrite = waitingMark == 0 ||
-                    (waitingMark > 0 && (AddShippedBytes(&written) == 0 || WriteWaiting(g_ctx.installDir, &written)));
+    // saved only by this run's backup of that directory (but for those it
+    // lacks, which it named); whatever else of an earlier installation is
+    // there (one the record does not name) is no one's to replace.  The
+    // silent install replaces the earlier files; while an archive waits,
+    // its record must first list the bytes written over them.
+    if (!g_ctx.userFilesSaved || strcmp(g_ctx.installDir, g_ctx.previousDir) != 0) {
+        g_ctx.userFilesKept[0] = 0;
+        bool overwrite = false;
+        if (g_ctx.runState == kRunSilent) {
+            SetupBytes written;
+            int waitingMark = ReadWaiting(g_ctx.installDir, &written);
+            overwrite = waitingMark == 0 || (waitingMark > 0 && (AddShippedBytes(&written) == 0 ||
+                                                                 WriteWaiting(g_ctx.installDir, &written)));
+        }
+        for (size_t i = 0; i < kRows && !overwrite && g_ctx.installDir[0]; i++)
+            if (FormatPath(path, sizeof(path), FMT_INSTALL_FILE, g_ctx.installDir, kUserDataFiles[i].name) &&
+                IsFile(path))
+                KeepUserFile(kUserDataFiles[i].name);
+        // Silent, the install then lacks what an undisturbed one leaves.
+        if (g_ctx.runState == kRunSilent && g_ctx.userFilesKept[0]) NoteFailure();
     }
-    if (overwrite || !g_ctx.installDir[0]) return;
-    size_t used = 0;
-    for (size_t i = 0; i < kRows; i++) {
-        if (!FormatPath(path, sizeof(path), FMT_INSTALL_FILE, g_ctx.installDir, kUserDataFiles[i].name) ||
-            !IsFile(path))
-            continue;
-        int n = snprintf(g_ctx.userFilesKept + used, sizeof(g_ctx.userFilesKept) - used, "%s ",
-                         kUserDataFiles[i].name);
-        if (n > 0 && (size_t)n < sizeof(g_ctx.userFilesKept) - used) used += (size_t)n;
-    }
-    if (!used) return;
-    LogEvent(LOG_USER_FILES_KEPT, g_ctx.userFilesKept);
-    // Silent, the install then lacks what an undisturbed one leaves.
-    if (g_ctx.runState == kRunSilent) NoteFailure();
+    if (g_ctx.userFilesKept[0]) LogEvent(LOG_USER_FILES_KEPT, g_ctx.userFilesKept);
 }
 
 bool NoteSetupWrite(LPCSTR name, const void* bytes, DWORD cbBytes) {

@@ -75,6 +75,7 @@ const struct {
     {"vogbkhz.voh", "vogbkhz.bak"},   {"voszsj43.voh", "voszsj43.voh"}, {"vorndwdw.txt", "vorndwdw.txt"},
     {"vornzdym.voh", "vornzdym.voh"}, {"vopyzdym.voh", "vopyzdym.voh"}, {"vowbpy.txt", "vowbpy.txt"},
     {"vornynhz.txt", "vornynhz.txt"}, {"vornzdfh.voh", "vornzdfh.voh"}, {"userck.txt", "userck.txt"},
+    {"cwb.ov1", "cwb.ov1"},
 };
 
 std::string UserBytes(const char* file) {
@@ -236,7 +237,14 @@ struct Tally {
 
 class InstallSweepTest : public SimTest {
    protected:
-    std::string payload = testvoz::Build(testvoz::SampleMembers());
+    // The sample payload, which also ships an optional user file and a
+    // ".voh" the backup packs as ".bak".
+    std::string payload = testvoz::Build([] {
+        auto members = testvoz::SampleMembers();
+        members.push_back({"cwb.ov1", "shipped cwb", ""});
+        members.push_back({"cfontset.voh", "shipped fonts", ""});
+        return members;
+    }());
     std::string backup = testvoz::Build({{"vorncyzk.bak", testvoz::PhraseList(20), ""}});
     int rc = -1;
     State clean[2];  // what an undisturbed install leaves: silent, window
