@@ -194,7 +194,7 @@ struct ExtractOptions {
     DWORD cbLargest;      // members up to this size come back through a block of their own (0: the work area's room)
     bool userData;        // the user's own files: on the disk before they replace anything, power cut or not
     char* rewrittenList;  // gets the digest of the phrase list as written, when that was not its own bytes
-    LPCSTR keepName;      // the member checked but not written: the file of that name stays
+    LPCSTR keepNames;     // the members checked but not written: the files of those names stay
 };
 
 // Checks and writes the `length` expanded bytes of a member (room for the
@@ -206,7 +206,7 @@ static bool WriteMember(const VozMember* member, bool legacy, LPCSTR path, BYTE*
         DigestHex(data, length, digest);
         if (!DigestMatches(digest, member->digest)) return false;
     }
-    if (options->keepName && strcmp(member->name, options->keepName) == 0) return true;
+    if (NameInList(options->keepNames, member->name)) return true;
     if (strcmp(member->name, PHRASE_LIST_NAME) == 0) {
         bool trailed = length >= kTrailerBytes && memcmp(data + length - kTrailerBytes, PHRASE_TRAILER_TAG, 4) == 0;
         length = AddPhraseListTrailer(data, length) + kTrailerBytes;
@@ -310,8 +310,21 @@ static bool ExtractMembers(const BYTE* archive, DWORD cbArchive, BYTE* workArea,
     return passed == it.count;
 }
 
-bool ExtractArchive(const BYTE* archive, DWORD cbArchive, BYTE* workArea, LPCSTR keepName) {
-    ExtractOptions options = {0, false, NULL, keepName};
+bool NameInList(LPCSTR list, LPCSTR name) {
+    size_t cbName = name ? strlen(name) : 0;
+    if (!list || cbName == 0) return false;
+    for (LPCSTR p = list; *p;) {
+        while (*p == ' ') p++;
+        size_t n = 0;
+        while (p[n] && p[n] != ' ') n++;
+        if (n == cbName && memcmp(p, name, n) == 0) return true;
+        p += n;
+    }
+    return false;
+}
+
+bool ExtractArchive(const BYTE* archive, DWORD cbArchive, BYTE* workArea, LPCSTR keepNames) {
+    ExtractOptions options = {0, false, NULL, keepNames};
     return ExtractMembers(archive, cbArchive, workArea, &options);
 }
 
@@ -398,16 +411,16 @@ static void FormatRestoredText(WCHAR* out, size_t cchOut, int count) {
 // installation and says how that went.  In another installation directory
 // it also leaves a copy there; an older archive already there is never what
 // is restored.  No archive, or one too short to hold a member: silence.
-void RestoreUserData(void) {
+bool RestoreUserData(void) {
     char source[MAX_PATH];
     char target[MAX_PATH];
-    if (!g_ctx.workBuffer) return;
+    if (!g_ctx.workBuffer) return false;
     // Without a previous directory no backup was made, and the name would
     // resolve in the current directory.
-    if (!g_ctx.previousDir[0]) return;
+    if (!g_ctx.previousDir[0]) return false;
     if (!FormatPath(source, sizeof(source), FMT_IN_DIR, g_ctx.previousDir, BACKUP_ARCHIVE_NAME) ||
         !FormatPath(target, sizeof(target), FMT_IN_DIR, g_ctx.installDir, BACKUP_ARCHIVE_NAME))
-        return;
+        return false;
 
     DWORD got = 0;
     HGLOBAL block = ReadFileShared(source, kRestoreMaxArchiveBytes, kRestoreSlack, &got);
@@ -416,11 +429,11 @@ void RestoreUserData(void) {
         DWORD error = GetLastError();
         if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
             ShowFailureA(MSG_RESTORE_FAILED, PAYLOAD_TITLE_VORN);
-        return;
+        return false;
     }
     if (got < kRestoreMinBytes) {
         GlobalFree(block);
-        return;
+        return false;
     }
     const BYTE* archive = (const BYTE*)block;
     if (strcmp(g_ctx.installDir, g_ctx.previousDir) != 0 && !WriteFileWhole(target, archive, got, NULL, true))
@@ -432,7 +445,7 @@ void RestoreUserData(void) {
     if (archive[0] != 'V' || archive[1] != '0') {
         ShowFailureA(MSG_RESTORE_FAILED, PAYLOAD_TITLE_VORN);
         GlobalFree(block);
-        return;
+        return false;
     }
     // Whatever size the backup packed a file at, it comes back.  A phrase
     // list given its trailer on the way is held to what was written (the
@@ -448,7 +461,8 @@ void RestoreUserData(void) {
     int restored = VerifyMembers(archive, got, failures, cbFailures, exclusions, rewrittenList);
     // A member that was not written is not restored, even when a file of the
     // same bytes happened to be there: the success message would claim it.
-    if (failures[0] || !allWritten) {
+    bool whole = !failures[0] && allWritten;
+    if (!whole) {
         AppendWhole(failures, kExclusionsOffset, failures[0] ? MSG_BREAK MSG_RESTORE_FAILED : MSG_RESTORE_FAILED);
         ShowFailureA(failures, PAYLOAD_TITLE_VORN);
     } else {
@@ -457,4 +471,5 @@ void RestoreUserData(void) {
         ShowMessageW(text, PAYLOAD_TITLE_VORN_W, MB_OK);
     }
     GlobalFree(block);
+    return whole;
 }

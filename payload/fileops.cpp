@@ -266,6 +266,11 @@ int RenameAsideTo(LPCSTR path, char* aside, size_t cbAside, LPCSTR keep) {
 }
 
 void RecoverSetAside(LPCSTR path) {
+    // A new version whose write or swap was cut short is no one's only
+    // copy: the file is there, or its earlier version waits aside.
+    char unfinished[200];
+    if (SpareName(path, unfinished, sizeof(unfinished)) && GetFileAttributesA(unfinished) != INVALID_FILE_ATTRIBUTES)
+        DeleteIfPresent(unfinished);
     bool present = GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
     // The second spare is taken only while the first is held: it is the newer.
     for (int attempt = 1; attempt >= 0; attempt--) {
@@ -386,6 +391,20 @@ bool FlushFileToDisk(LPCSTR path) {
 HANDLE OpenSharedRead(LPCSTR path) { return OpenPlainFile(path, GENERIC_READ); }
 
 HANDLE PinPlainFile(LPCSTR path) { return OpenPlainFile(path, FILE_READ_DATA | FILE_READ_ATTRIBUTES); }
+
+HANDLE PinPlainDirectory(LPCSTR path) {
+    HANDLE dir = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    if (dir == INVALID_HANDLE_VALUE) return dir;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandle(dir, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return dir;
+    CloseHandle(dir);
+    LogEvent(LOG_LINK_REFUSED, path);
+    SetLastError(ERROR_CANT_ACCESS_FILE);
+    return INVALID_HANDLE_VALUE;
+}
 
 bool ReadUpTo(HANDLE file, void* out, DWORD cb, DWORD* cbRead) {
     *cbRead = 0;

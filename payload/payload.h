@@ -39,7 +39,8 @@ int RenameAsideTo(LPCSTR path, char* aside, size_t cbAside, LPCSTR keep = NULL);
 bool DiscardAside(LPCSTR path);
 // What an earlier run set aside for `path`: when `path` is missing, the
 // newest spare comes back under its name (a swap whose moves all failed);
-// when it is there, its spares are stale and are discarded.
+// when it is there, its spares are stale and are discarded.  An unfinished
+// new version ("<path>.new") goes too.
 void RecoverSetAside(LPCSTR path);
 // The same for every file the install owns in `dir` (with its trailing "\").
 void RecoverSetAsideIn(LPCSTR dir);
@@ -77,6 +78,9 @@ HANDLE OpenSharedRead(LPCSTR path);
 // deleted or replaced until the handle is closed; INVALID_HANDLE_VALUE for a
 // link or a file that cannot be opened.
 HANDLE PinPlainFile(LPCSTR path);
+// The same for a directory that is no junction or symbolic link: while the
+// handle is open, what is reached through its name is what it holds.
+HANDLE PinPlainDirectory(LPCSTR path);
 // The whole file read that way into a new zero-filled block with `cbSpare`
 // bytes behind its `*cbRead` bytes; null (GetLastError tells why) when it
 // cannot be opened or read, or is longer than `cbLimit`.
@@ -100,9 +104,11 @@ bool SwapIntoPlace(LPCSTR spare, LPCSTR target, LPCSTR keep = NULL);
 // Unpacks every member into the installation directory; true when all were
 // written.  `cbArchive` bounds every read of the (untrusted) archive bytes;
 // the work area runs from `workArea` to the end of the work buffer.  The
-// member `keepName` (may be NULL) is checked but not written: the file of
-// that name stays as it is.
-bool ExtractArchive(const BYTE* archive, DWORD cbArchive, BYTE* workArea, LPCSTR keepName = NULL);
+// members named in `keepNames` (names separated by spaces; may be NULL) are
+// checked but not written: the files of those names stay as they are.
+bool ExtractArchive(const BYTE* archive, DWORD cbArchive, BYTE* workArea, LPCSTR keepNames = NULL);
+// True when `name` is one of the space-separated names of `list` (exactly).
+bool NameInList(LPCSTR list, LPCSTR name);
 // Compares every member with the installed file; returns the members that
 // passed and appends the failures to `failures` (cut to `cbFailures`).
 int VerifyArchive(const BYTE* archive, DWORD cbArchive, char* failures, size_t cbFailures, LPCSTR exclusions);
@@ -123,7 +129,13 @@ bool MatchesMember(const BYTE* archive, DWORD cbArchive, LPCSTR name, const char
 DWORD AddPhraseListTrailer(BYTE* text, DWORD cbText);
 // Appends a file as a new current-format member; false leaves the archive as it was.
 bool AddFileToArchive(LPCSTR archivePath, LPCSTR sourcePath);
-void RestoreUserData(void);
+// Appends the member `name` of the current-format archive `from` (its
+// record and compressed bytes as they are); false when it is not there, or
+// leaves the archive as it was.
+bool AddMemberFromArchive(LPCSTR archivePath, const BYTE* from, DWORD cbFrom, LPCSTR name);
+// Unpacks the backup archive over the installation and reports how that
+// went; true when every member was written and verified.
+bool RestoreUserData(void);
 
 // ---- access lists ----------------------------------------------------------------
 

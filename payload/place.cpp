@@ -370,7 +370,10 @@ static void DeleteStubs(void) {
 }
 
 static void UnpackPayload(void) {
-    LPCSTR keep = g_ctx.windowsMajor >= 6 ? NAME_COMPANION : NULL;
+    // The user's files the backup does not hold stay as they are.
+    PrepareUserFilesForUnpack();
+    char keep[kKeptNamesBytes + sizeof(NAME_COMPANION)];
+    snprintf(keep, sizeof(keep), "%s%s", g_ctx.userFilesKept, g_ctx.windowsMajor >= 6 ? NAME_COMPANION : "");
     if (!ExtractArchive(g_ctx.payload, g_ctx.payloadBytes, g_ctx.workBuffer, keep))
         ShowFailureA(MSG_UNPACK_INCOMPLETE, PAYLOAD_TITLE_PLACE);
     else if (g_ctx.backupState == kBackupDone)

@@ -105,7 +105,10 @@ void ChooseSkinAndWindowMode(void) {
     char failures[kFailureBytes];
     size_t cbVerify = sizeof(failures) - strlen(MSG_BREAK MSG_PAYLOAD_NOT_COPIED MSG_SKIN_NOT_COPIED) - 1;
     failures[0] = 0;
-    VerifyArchive(g_ctx.payload, g_ctx.payloadBytes, failures, cbVerify, VERIFY_EXCLUSIONS);
+    // The user's files the unpack left as they were are not the payload's.
+    char exclusions[sizeof(VERIFY_EXCLUSIONS) + kKeptNamesBytes];
+    snprintf(exclusions, sizeof(exclusions), "%s%s", VERIFY_EXCLUSIONS, g_ctx.userFilesKept);
+    VerifyArchive(g_ctx.payload, g_ctx.payloadBytes, failures, cbVerify, exclusions);
     if (failures[0]) {
         Append(failures, sizeof(failures), MSG_BREAK MSG_PAYLOAD_NOT_COPIED);
         ShowFailureA(failures, PAYLOAD_TITLE_VORN);

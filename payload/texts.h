@@ -60,6 +60,7 @@
 // A directory the setup makes for a program it starts: "vornsetup.<process
 // id>.<tick count>.<attempt>".
 #define FMT_PRIVATE_DIR "%s\\vornsetup.%lu.%lu.%d"
+#define FMT_PRIVATE_DIRS "%s\\vornsetup.*"
 
 // File names.
 #define PHRASE_LIST_NAME "vorncyzk.bak"

@@ -1,5 +1,5 @@
-// The one archive writer: appends a file to a VOZ archive on disk (the
-// user-data backup "vornback.voz").
+// The one archive writer: appends a file, or a member of another archive,
+// to a VOZ archive on disk (the user-data backup "vornback.voz").
 //
 // An existing archive is untrusted input: it is walked record by record
 // within the file's length, never by its counts alone, and one that does not
@@ -189,11 +189,11 @@ bool WriteAll(HANDLE file, const void* bytes, DWORD cb) {
 // Creates a new archive holding just the member; a partial file is deleted.
 // A name that appeared meanwhile (a link put there) is not written through.
 bool WriteFreshArchive(LPCSTR archivePath, const BYTE header[kVozHeaderBytes], const BYTE* record,
-                       const NewMember* m) {
+                       const BYTE* compressed, DWORD cbCompressed) {
     HANDLE file = CreateFileA(archivePath, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) return false;
     bool written = WriteAll(file, header, kVozHeaderBytes) && WriteAll(file, record, kVozRecordBytes) &&
-                   WriteAll(file, m->compressed, m->cbCompressed);
+                   WriteAll(file, compressed, cbCompressed);
     CloseHandle(file);
     if (!written) DeleteFileA(archivePath);
     return written;
@@ -202,9 +202,10 @@ bool WriteFreshArchive(LPCSTR archivePath, const BYTE header[kVozHeaderBytes], c
 // Appends the member at the end of the last member, then rewrites the
 // header.  On a failed write the bytes the append covered, the old end of
 // the file and the old header are put back.
-bool AppendToArchive(ArchiveFile* a, const BYTE header[kVozHeaderBytes], const BYTE* record, const NewMember* m) {
+bool AppendToArchive(ArchiveFile* a, const BYTE header[kVozHeaderBytes], const BYTE* record, const BYTE* compressed,
+                     DWORD cbCompressed) {
     DWORD at = a->endOfMembers;
-    DWORD cbAppend = kVozRecordBytes + m->cbCompressed;
+    DWORD cbAppend = kVozRecordBytes + cbCompressed;
     // Bytes after the last member (the archive's own total says there are
     // none, but a file may carry some) are overwritten; keep a copy.
     DWORD cbCovered = a->cbFile - at < cbAppend ? a->cbFile - at : cbAppend;
@@ -217,7 +218,7 @@ bool AppendToArchive(ArchiveFile* a, const BYTE header[kVozHeaderBytes], const B
         }
     }
     bool written = WriteAt(a->file, at, record, kVozRecordBytes) &&
-                   _lwrite(a->file, (LPCSTR)m->compressed, m->cbCompressed) == m->cbCompressed &&
+                   _lwrite(a->file, (LPCSTR)compressed, cbCompressed) == cbCompressed &&
                    WriteAt(a->file, 0, header, kVozHeaderBytes);
     if (!written) {
         if (cbCovered) WriteAt(a->file, at, (const BYTE*)saved, cbCovered);
@@ -226,6 +227,34 @@ bool AppendToArchive(ArchiveFile* a, const BYTE header[kVozHeaderBytes], const B
     }
     if (saved) GlobalFree(saved);
     return written;
+}
+
+// Appends the member `name` (digest and compressed bytes ready) to the
+// archive opened as `archive`, or creates it; false leaves it as it was.
+bool AppendMember(LPCSTR archivePath, ArchiveFile* archive, LPCSTR name, const char* digest, const BYTE* compressed,
+                  DWORD cbCompressed) {
+    DWORD cbTotal = archive->endOfMembers + kVozRecordBytes + cbCompressed;
+    DWORD count = VozLe32(archive->header + 6);
+    if (cbTotal <= archive->endOfMembers || count == 0xFFFFFFFFu) return false;
+    BYTE header[kVozHeaderBytes];
+    BYTE record[kVozRecordBytes];
+    VozWriteHeader(header, false, cbTotal, count + 1);
+    VozWriteRecord(record, name, digest, cbCompressed);
+    return archive->fresh ? WriteFreshArchive(archivePath, header, record, compressed, cbCompressed)
+                          : AppendToArchive(archive, header, record, compressed, cbCompressed);
+}
+
+// A digest field as the backup writes it: 32 upper-case hexadecimal characters.
+bool IsDigestField(const char* digest) {
+    for (int i = 0; i < 32; i++)
+        if (!((digest[i] >= '0' && digest[i] <= '9') || (digest[i] >= 'A' && digest[i] <= 'F'))) return false;
+    return true;
+}
+
+void CloseArchive(ArchiveFile* a) {
+    if (a->fresh) return;
+    _lclose(a->file);
+    CloseHandle(a->pin);
 }
 
 }  // namespace
@@ -239,23 +268,26 @@ bool AddFileToArchive(LPCSTR archivePath, LPCSTR sourcePath) {
     if (!OpenArchive(archivePath, name, &archive)) return false;
 
     NewMember member;
-    bool added = false;
-    if (PrepareMember(sourcePath, &member)) {
-        DWORD cbTotal = archive.endOfMembers + kVozRecordBytes + member.cbCompressed;
-        DWORD count = VozLe32(archive.header + 6);
-        if (cbTotal > archive.endOfMembers && count != 0xFFFFFFFFu) {
-            BYTE header[kVozHeaderBytes];
-            BYTE record[kVozRecordBytes];
-            VozWriteHeader(header, false, cbTotal, count + 1);
-            VozWriteRecord(record, name, member.digest, member.cbCompressed);
-            added = archive.fresh ? WriteFreshArchive(archivePath, header, record, &member)
-                                  : AppendToArchive(&archive, header, record, &member);
-        }
-    }
+    bool added = PrepareMember(sourcePath, &member) &&
+                 AppendMember(archivePath, &archive, name, member.digest, member.compressed, member.cbCompressed);
     ReleaseMember(&member);
-    if (!archive.fresh) {
-        _lclose(archive.file);
-        CloseHandle(archive.pin);
-    }
+    CloseArchive(&archive);
+    return added;
+}
+
+bool AddMemberFromArchive(LPCSTR archivePath, const BYTE* from, DWORD cbFrom, LPCSTR name) {
+    MemberIterator it;
+    if (!archivePath || !name || !VozIsBareName(name) || !VozBegin(&it, from, cbFrom, kMarkerExact) || it.legacy)
+        return false;
+    VozMember member;
+    bool found = false;
+    while (!found && VozNext(&it, &member)) found = strcmp(member.name, name) == 0;
+    // Its bytes go over unchanged, so its record must be one the restore can check.
+    if (!found || !IsDigestField(member.digest)) return false;
+
+    ArchiveFile archive;
+    if (!OpenArchive(archivePath, name, &archive)) return false;
+    bool added = AppendMember(archivePath, &archive, name, member.digest, member.compressed, member.cbCompressed);
+    CloseArchive(&archive);
     return added;
 }

@@ -178,6 +178,11 @@ void RecoverPathRecords(void) {
     char drive[32];
     FetchWindowsDirectory();
     if (g_ctx.windowsDir[0] && FormatPath(path, sizeof(path), FMT_PATH_RECORD, g_ctx.windowsDir)) RecoverSetAside(path);
+    // A rights probe an interrupted run left beside it is no one's.
+    if (g_ctx.windowsDir[0] && FormatPath(path, sizeof(path), FMT_RIGHTS_PROBE, g_ctx.windowsDir)) {
+        RecoverSetAside(path);
+        if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) DeleteIfPresent(path);
+    }
     FirstFixedDrive(drive, sizeof(drive));
     if (drive[0] && FormatPath(path, sizeof(path), FMT_DRIVE_RECORD, drive)) RecoverSetAside(path);
 }

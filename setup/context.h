@@ -24,7 +24,7 @@ enum {
     kExitRestartNeeded = 3010   // installed, but a loaded input method was moved aside (ERROR_SUCCESS_REBOOT_REQUIRED)
 };
 
-enum { kDirChars = 200, kPrevDirChars = 256, kWowDirChars = 224, kWorkBufferBytes = 2097152 };
+enum { kDirChars = 200, kPrevDirChars = 256, kWowDirChars = 224, kWorkBufferBytes = 2097152, kKeptNamesBytes = 512 };
 
 // The earlier input method's file in SysWOW64 (64-bit Windows) and in the
 // system directory, while it waits under a spare name for the new one.
@@ -56,6 +56,11 @@ struct InstallContext {
     // directory ("" until placed).
     char runProgram[MAX_PATH];
     int registrationResult;
+    // The user's earlier files: whether this run's backup holds them all and
+    // says so on the disk (the unpack may then write over them), and the
+    // names the unpack leaves as they are (separated by spaces).
+    int userFilesSaved;
+    char userFilesKept[kKeptNamesBytes];
     int currentPage;
     HINSTANCE instance;
     HWND setupWindow;
@@ -106,7 +111,8 @@ void WowDirectory(char* out, size_t cbOut);
 void FirstFixedDrive(char* out, size_t cbOut);  // "d:\vornhu\" or ""
 bool WritePathRecord(void);  // false when a record could not be written
 void ReadPathRecord(char* target, size_t cbTarget);
-// A record an interrupted run left under a spare name comes back first.
+// A record an interrupted run left under a spare name comes back first; a
+// rights probe it left goes.
 void RecoverPathRecords(void);
 void FetchSystemDirectory(void);
 void FetchWindowsDirectory(void);

@@ -91,6 +91,31 @@ static bool RemovePrivateDirectory(bool now = true) {
     return false;
 }
 
+// Directories of earlier runs that could not go (every call failing, or the
+// restart that removes them not yet come).  Each is held while its program
+// goes, so that no link can take its place meanwhile.
+static void RemoveLeftPrivateDirectories(LPCSTR parent) {
+    char pattern[MAX_PATH];
+    WIN32_FIND_DATAA found;
+    if (!FormatPath(pattern, sizeof(pattern), FMT_PRIVATE_DIRS, parent)) return;
+    HANDLE find = FindFirstFileA(pattern, &found);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+        char dir[MAX_PATH], exe[MAX_PATH];
+        if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) !=
+                FILE_ATTRIBUTE_DIRECTORY ||
+            !FormatPath(dir, sizeof(dir), "%s\\%s", parent, found.cFileName) ||
+            !FormatPath(exe, sizeof(exe), FMT_REGISTER64_EXE, dir))
+            continue;
+        HANDLE pin = PinPlainDirectory(dir);
+        if (pin == INVALID_HANDLE_VALUE) continue;
+        DeleteFileA(exe);
+        CloseHandle(pin);
+        RemoveDirectoryA(dir);
+    } while (FindNextFileA(find, &found));
+    FindClose(find);
+}
+
 static void RefuseRegistration64(LPCSTR why) {
     char reason[128];
     snprintf(reason, sizeof(reason), "%s", why);
@@ -109,8 +134,9 @@ static void StartRegistration64(void) {
     BYTE* data = ExpandVerifiedMember(NAME_SETUPW64, &cb);
     if (!data) return RefuseRegistration64(LOG_REGISTER64_NO_BYTES);
     PatchVersionText(data, cb);
-    if (!PrivateDirectoryParent(parent, sizeof(parent)) ||
-        !CreatePrivateDirectory(parent, s_register64.dir, sizeof(s_register64.dir)))
+    if (!PrivateDirectoryParent(parent, sizeof(parent))) return RefuseRegistration64(LOG_REGISTER64_NO_DIRECTORY);
+    RemoveLeftPrivateDirectories(parent);
+    if (!CreatePrivateDirectory(parent, s_register64.dir, sizeof(s_register64.dir)))
         return RefuseRegistration64(LOG_REGISTER64_NO_DIRECTORY);
     if (!FormatPath(s_register64.exe, sizeof(s_register64.exe), FMT_REGISTER64_EXE, s_register64.dir) ||
         !FormatPath(command, sizeof(command), FMT_REGISTER64, s_register64.exe, g_ctx.installDir) ||

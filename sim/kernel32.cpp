@@ -1156,3 +1156,47 @@ HANDLE CreateFileMappingA(HANDLE, LPSECURITY_ATTRIBUTES, DWORD, DWORD, DWORD, LP
     Fail(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return h;
 }
+
+// The product's process ends (a new one may start on the same machine): its
+// file, find, registry and mapping handles close, its windows, classes,
+// queue, timers and GDI objects go, its memory is freed, and its thread's
+// keyboard layout and redirection state are gone.  The disk, the registry,
+// other programs' opens and windows, and the records of what happened stay;
+// faults stop.
+void Machine::EndProcess() {
+    for (OpenFile& f : g_open)
+        if (f.machine == this) f.used = false;
+    for (FindState& f : g_finds) f.used = false;  // they name no machine; one runs at a time
+    mappingHandles.clear();
+    for (sim::RegHandle& h : regHandles) h.used = false;
+    // Its windows: those of its classes, and the children and dialogs they own.
+    std::set<HWND> own;
+    for (bool grew = true; grew;) {
+        grew = false;
+        for (const auto& kv : gui.windows)
+            if (!own.count(kv.first) && (kv.second.proc || own.count(kv.second.parent) || kv.second.cls == "#32770"))
+                grew = own.insert(kv.first).second || grew;
+    }
+    for (HWND w : own) gui.windows.erase(w);
+    gui.classes.clear();
+    gui.queue.clear();
+    gui.quitPosted = false;
+    gui.quitCode = 0;
+    gui.timers.clear();
+    gui.focus = gui.foreground = nullptr;
+    gui.dcs.clear();
+    gui.objects.clear();
+    gui.modalDialog = nullptr;
+    gui.dialogEnded = false;
+    gui.dialogResult = 0;
+    liveAllocations = 0;
+    activeLayout = keyboardLayouts.empty() ? nullptr : keyboardLayouts.front().handle;
+    redirectionDisabled = false;
+    dllSearchFlags = 0;
+    dllDirectoryEmpty = false;
+    lastError = 0;
+    failAt = callLimit = callCount = 0;
+    failOnward = false;
+    failOnly.clear();
+    failedCall.clear();
+}

@@ -292,6 +292,9 @@ class Machine {
     // Texts of the message boxes as GBK (wide ones converted), in order.
     std::vector<std::string> BoxTexts() const;
 
+    // The product's process ends; a new one may start (see kernel32.cpp).
+    void EndProcess();
+
     // ---- faults ------------------------------------------------------------
     long failAt = 0;          // 0: never; n: the n-th fallible call fails
     bool failOnward = false;  // every call from the n-th on fails (a full disk)

@@ -121,7 +121,7 @@ static void LeaveOptions(HWND window) {
     PaintNow(PaintOptionsPage);
     RaiseField(g_win.addressField);
     ResolveInstallDirectory();
-    GetWindowTextA(g_win.addressField, g_orgAddress, sizeof(g_orgAddress));
+    ConfirmOrganisationAddress(g_win.addressField);
     ShowWindow(g_win.addressField, SW_HIDE);
     DestroyWindow(g_win.addressField);
     g_win.addressField = NULL;
@@ -166,7 +166,7 @@ static void Install(HWND window, WPARAM wParam, LPARAM lParam) {
     ChooseSkinAndWindowMode();
     WriteSettingsRecord();
     WriteInstallStamp();
-    if (g_ctx.backupState == kBackupKeep) RestoreUserData();
+    if (g_ctx.backupState == kBackupKeep && RestoreUserData()) UserDataRestored();
 
     if (Is64BitWindows()) {
         Repaint(window);

@@ -11,7 +11,7 @@
 #include "userdata/texts.h"
 #include "userdata/userdata.h"
 
-char g_orgAddress[kOrgAddressBytes];
+OrgAddress g_orgAddress;
 
 enum { kNetSettingsBytes = 256, kNetSettingsReadBytes = 1000, kSettingValueMax = 250 };
 
@@ -31,16 +31,38 @@ static void WriteInstallFile(LPCSTR name, LPCSTR bytes, UINT cb) {
     LogFileWritten(name, path, cb);
 }
 
+void SetOrganisationAddress(LPCSTR text) {
+    CopyText(g_orgAddress.text, sizeof(g_orgAddress.text), text);
+    g_orgAddress.given = true;
+}
+
+void ConfirmOrganisationAddress(HWND field) {
+    if (!field) return;
+    char text[kOrgAddressBytes];
+    text[0] = 0;
+    GetWindowTextA(field, text, sizeof(text));
+    bool typed = false;
+    for (size_t i = 0; text[i] && !typed; i++) typed = (unsigned char)text[i] > 32;
+    if (g_orgAddress.shown || typed) SetOrganisationAddress(text);
+}
+
 void WriteConfigurationFiles(void) {
     ResolveInstallDirectory();
     WriteInstallFile(FILE_EDITION_MARKER, EDITION_MARKER, (UINT)sizeof(EDITION_MARKER));
 
-    // The address ends at a line break: one pasted into the field must not
-    // add lines (and keys) of its own to the settings text.
+    // The address this run was given, else the one the earlier file holds,
+    // read as the options page reads it; an earlier file that cannot be read
+    // stays as it is.  The address ends at a line break: one pasted into the
+    // field must not add lines (and keys) of its own to the settings text.
     char address[kOrgAddressBytes];
     size_t n = 0;
-    while (n + 1 < sizeof(address) && g_orgAddress[n] && g_orgAddress[n] != '\r' && g_orgAddress[n] != '\n') {
-        address[n] = g_orgAddress[n];
+    if (!g_orgAddress.given && !ReadOrganisationAddress(address, sizeof(address))) {
+        NoteFailure();
+        return;
+    }
+    const char* from = g_orgAddress.given ? g_orgAddress.text : address;
+    while (n + 1 < sizeof(address) && from[n] && from[n] != '\r' && from[n] != '\n') {
+        address[n] = from[n];
         n++;
     }
     address[n] = 0;
@@ -60,6 +82,8 @@ static void DefaultSettingsRecord(BYTE record[kSettingsRecordBytes]) {
 
 void WriteSettingsRecord(void) {
     if (g_ctx.backupState == kBackupKeep) return;  // the user's own record comes back with the restore
+    // The user's own record, which the backup does not hold, stays as it is.
+    if (NameInList(g_ctx.userFilesKept, FILE_SETTINGS_RECORD)) return;
     char path[MAX_PATH];
     if (!FormatPath(path, sizeof(path), FMT_INSTALL_FILE, g_ctx.installDir, FILE_SETTINGS_RECORD)) return;
 
@@ -100,6 +124,10 @@ void WriteSettingsRecord(void) {
             record[21] = 0;
             break;
     }
+    if (!NoteSetupWrite(FILE_SETTINGS_RECORD, record, sizeof(record))) {
+        NoteFailure();
+        return;
+    }
     WriteInstallFile(FILE_SETTINGS_RECORD, (LPCSTR)record, sizeof(record));
 }
 
@@ -126,18 +154,18 @@ void FindSettingValue(const char* text, size_t cbText, const char* key, char out
     }
 }
 
-void ReadOrganisationAddress(char* out, size_t cbOut) {
-    if (!out || cbOut == 0) return;
+bool ReadOrganisationAddress(char* out, size_t cbOut) {
+    if (!out || cbOut == 0) return false;
     out[0] = 0;
     ResolveInstallDirectory();
     char path[MAX_PATH];
-    if (!FormatPath(path, sizeof(path), FMT_INSTALL_FILE, g_ctx.installDir, FILE_NET_SETTINGS)) return;
+    if (!FormatPath(path, sizeof(path), FMT_INSTALL_FILE, g_ctx.installDir, FILE_NET_SETTINGS)) return false;
     HFILE f = _lopen(path, OF_READ);
-    if (f == HFILE_ERROR) return;
+    if (f == HFILE_ERROR) return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES;
     char text[kNetSettingsReadBytes];
     UINT cb = _lread(f, text, sizeof(text));
     _lclose(f);
-    if (cb == (UINT)HFILE_ERROR || cb > sizeof(text)) return;
+    if (cb == (UINT)HFILE_ERROR || cb > sizeof(text)) return false;
 
     // This program writes the address on the second line and leaves the
     // first empty; a first line with a value was set by someone on purpose.
@@ -154,10 +182,12 @@ void ReadOrganisationAddress(char* out, size_t cbOut) {
     }
     memcpy(out, value, n);
     out[n] = 0;
+    return true;
 }
 
 void LoadOrganisationAddress(HWND field) {
     char address[kOrgAddressBytes];
-    ReadOrganisationAddress(address, sizeof(address));
-    SetWindowTextA(field, address);
+    bool read = ReadOrganisationAddress(address, sizeof(address));
+    bool set = SetWindowTextA(field, address) != FALSE;
+    g_orgAddress.shown = read && set;
 }

@@ -28,11 +28,21 @@
 // The backup archive ("vornback.voz") is written under this name until it
 // is complete.
 #define BACKUP_ARCHIVE_SPARE "vornback.new"
+// Beside the archive while it may be the only copy of the user's files: the
+// digests of the bytes the setup writes into their names, one
+// "<name> <digest>" line each.
+#define BACKUP_WAITING "vornback.sum"
+#define FMT_WAITING_LINE "%s %.32s\r\n"
 
 // The administrator's log on the backup: files it could not take.
 #define LOG_BACKUP_NOT_COPIED "backup: %s could not be copied to %s (error %lu); the older copy is packed if there is one"
 #define LOG_BACKUP_NOT_PACKED "backup: %s is there but could not be packed (error %lu); left out"
-#define LOG_BACKUP_EARLIER_KEPT "backup: not every required file went in; %s stays as it was, the new archive is %s"
+#define LOG_BACKUP_EARLIER_KEPT "backup: not every file that is there went in; %s stays as it was"
+#define LOG_BACKUP_WAITING "backup: %s waits to be restored; the files that hold what the setup wrote are taken from it"
+#define LOG_BACKUP_NOT_TAKEN "backup: %s could not be taken from the waiting archive (error %lu)"
+#define LOG_BACKUP_UNSAVED "backup: %s could not be written (error %lu); the user's files stay as they are"
+#define LOG_BACKUP_DONE_WAITING "backup: %s no longer waits to be restored"
+#define LOG_USER_FILES_KEPT "unpack: the user's files stay as they are (the backup does not hold them): %s"
 
 // The keep question after the payload is unpacked.
 #define TITLE_SETUP_W WSZ("智能砚舟安装")

@@ -9,6 +9,7 @@
 #include "payload/payload.h"
 #include "setup/context.h"
 #include "sim/machine.h"
+#include "userdata/userdata.h"
 
 class SimTest : public ::testing::Test {
    protected:
@@ -16,6 +17,7 @@ class SimTest : public ::testing::Test {
         sim::Use(&m);
         ResetInstallContext();
         memset(&g_preload, 0, sizeof(g_preload));
+        memset(&g_orgAddress, 0, sizeof(g_orgAddress));
         g_installedLayout = nullptr;
     }
     // A window the test left open would still hold the work buffer.

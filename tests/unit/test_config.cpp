@@ -18,7 +18,7 @@ class ConfigTest : public SimTest {
    protected:
     void SetUp() override {
         SimTest::SetUp();
-        memset(g_orgAddress, 0, sizeof(g_orgAddress));
+        memset(&g_orgAddress, 0, sizeof(g_orgAddress));
         m.AddDir(kDir);
     }
     std::string Read(const char* name) { return m.Read(std::string(kDir) + name); }
@@ -34,13 +34,13 @@ TEST_F(ConfigTest, EmptyAddressGivesTheBaseFiles) {
 }
 
 TEST_F(ConfigTest, AddressIsWrittenVerbatimOnLineTwo) {
-    snprintf(g_orgAddress, sizeof(g_orgAddress), "%s", "http://www.某大学.edu.cn/新闻");
+    SetOrganisationAddress("http://www.某大学.edu.cn/新闻");
     WriteConfigurationFiles();
     EXPECT_EQ(Read("vonetsj.dat"), NetSettings("http://www.某大学.edu.cn/新闻"));
 
     // The longest address the field holds: 99 bytes.
     std::string longest(99, 'a');
-    memcpy(g_orgAddress, longest.c_str(), 100);
+    memcpy(g_orgAddress.text, longest.c_str(), 100);
     WriteConfigurationFiles();
     EXPECT_EQ(Read("vonetsj.dat").size(), 209u);
 
@@ -51,13 +51,27 @@ TEST_F(ConfigTest, AddressIsWrittenVerbatimOnLineTwo) {
 }
 
 TEST_F(ConfigTest, AddressWithoutTerminatorOrWithALineBreakIsCut) {
-    memset(g_orgAddress, 'b', sizeof(g_orgAddress));  // no terminator at all
+    memset(g_orgAddress.text, 'b', sizeof(g_orgAddress.text));  // no terminator at all
+    g_orgAddress.given = true;
     WriteConfigurationFiles();
     EXPECT_EQ(Read("vonetsj.dat"), NetSettings(std::string(99, 'b')));
 
-    snprintf(g_orgAddress, sizeof(g_orgAddress), "%s", "www.a.cn\r\nVONETURL1=evil");
+    SetOrganisationAddress("www.a.cn\r\nVONETURL1=evil");
     WriteConfigurationFiles();
     EXPECT_EQ(Read("vonetsj.dat"), NetSettings("www.a.cn"));
+}
+
+// Until a run is given an address the earlier file's stays, read as the
+// options page reads it; one that cannot be read stays whole.
+TEST_F(ConfigTest, WithoutAGivenAddressTheEarlierOneStays) {
+    const std::string earlier = "VONETURL1=www.one.cn\r\nVONETURL2=www.two.cn\r\n";
+    m.AddFile(std::string(kDir) + "vonetsj.dat", earlier);
+    m.Entry(std::string(kDir) + "vonetsj.dat")->unreadable = true;
+    WriteConfigurationFiles();
+    EXPECT_EQ(Read("vonetsj.dat"), earlier);
+    m.Entry(std::string(kDir) + "vonetsj.dat")->unreadable = false;
+    WriteConfigurationFiles();
+    EXPECT_EQ(Read("vonetsj.dat"), NetSettings("www.one.cn"));
 }
 
 TEST_F(ConfigTest, MissingDirectoryWritesNothing) {

@@ -86,7 +86,7 @@ TEST_F(EntryTest, RegistrationProgramRunsFromADirectoryOfItsOwn) {
     const std::string temp = "C:\\windows\\Temp\\";
     m.UseStandardSecurity();
     m.AddFile(dir + "setupw64.exe", "the user's program");
-    m.AddDir(temp + "vornsetup.4242.123456.0");  // made by a user in advance
+    m.AddFile(temp + "vornsetup.4242.123456.0\\notes.txt", "a user's");  // made in advance
     std::vector<testvoz::Member> members = testvoz::SampleMembers();
     m.resources.push_back({"VOZ", "TAVKVOZ", 2052, sim::ToBytes(testvoz::Build(members))});
     ASSERT_TRUE(OpenPayload());
@@ -140,6 +140,16 @@ TEST_F(EntryTest, RegistrationProgramRunsFromADirectoryOfItsOwn) {
     ASSERT_EQ(m.processes.size(), 2u);
     EXPECT_EQ(m.deleteAtRestart.size(), 2u);
     EXPECT_TRUE(m.Exists(m.processes[1].application));
+    // A directory left so goes with the next run; the user's stays.
+    m.processesHang = false;
+    ClosePayload();
+    ResetInstallContext();
+    ASSERT_TRUE(OpenPayload());
+    CopyText(g_ctx.installDir, sizeof(g_ctx.installDir), dir.c_str());
+    RunInstallSequence();
+    FinishRegistration64();
+    EXPECT_FALSE(m.Exists(m.processes[1].currentDir));
+    EXPECT_TRUE(m.Exists(temp + "vornsetup.4242.123456.0\\notes.txt"));
     ClosePayload();
 }
 

@@ -110,7 +110,7 @@ TEST_F(SettingsTest, PrefillFindsTheAddressTheLastInstallWrote) {
         return std::string(text);
     };
     // As this program writes it: the address on the second line.
-    snprintf(g_orgAddress, sizeof(g_orgAddress), "%s", "http://www.某大学.edu.cn");
+    SetOrganisationAddress("http://www.某大学.edu.cn");
     WriteConfigurationFiles();
     LoadOrganisationAddress(field);
     EXPECT_EQ(Text(), "http://www.某大学.edu.cn");

@@ -89,8 +89,10 @@ class FullDisk(Scenario):
             return {m["vorntav6.exe"]}
         if name in ("setupw64.exe", "vorn320.ime", "vorn321.ime", "vorn640.ime", "vorn641.ime"):
             return {m[name], winelib.patch_version_text(m[name])}
-        if name in ("wbpybz.voh", "vonetsj.dat"):
-            return {WBPYBZ, vonetsj()}
+        if name == "wbpybz.voh":
+            return {WBPYBZ}
+        if name == "vonetsj.dat":
+            return {vonetsj("www.earlier.cn")}  # the silent install keeps the earlier address
         return {m[name]} if name in m else None
 
     def test_exit_code_2(self):

@@ -52,9 +52,10 @@ def seed(prefix, files):
     prefix.write("C:\\windows\\vornpath.voh", DEFAULT_DIR.encode())
 
 
-def walk(prefix, keep, after_install=None, timeout=240, display=None, on_install_path=None):
+def walk(prefix, keep, after_install=None, timeout=240, display=None, on_install_path=None, stop_at_keep=False):
     """Three clicks on "确 定 安 装" (the options page as prefilled), the keep
-    question answered `keep`, every other box with its default button, then
+    question answered `keep` (or, `stop_at_keep`, every process ended while
+    it is on the screen), every other box with its default button, then
     "确 定 退 出" until the setup ends.  `after_install(prefix)` runs once the
     install is done (the registration program has shown its message, and the
     steps after the sequence are over: the restore message has been answered
@@ -89,6 +90,9 @@ def walk(prefix, keep, after_install=None, timeout=240, display=None, on_install
                 shown = session.shown_boxes()
                 if shown:
                     box, box_window = shown[0]
+                    if stop_at_keep and box.says(MSG_KEEP_SAME):
+                        session.started.kill()
+                        return None, session.answered
                     how = ("yes" if keep else "no") if box.says(MSG_KEEP_SAME) else "ok"
                     try:
                         session.answer(box, box_window, how)
@@ -134,8 +138,13 @@ class Upgrade(Scenario):
         cls.prefix = fresh_clone("upgrade-" + ("yes" if cls.KEEP else "no"))
         cls.user = user_files()
         seed(cls.prefix, cls.user)
+        cls.first_walk()
         cls.result, cls.answered = walk(cls.prefix, cls.KEEP)
         cls.members = test_full.payload_members()
+
+    @classmethod
+    def first_walk(cls):
+        pass
 
     def installed(self, name):
         return self.prefix.read(DEFAULT_DIR + name)
@@ -178,6 +187,16 @@ class Upgrade(Scenario):
 
 class UpgradeNo(Upgrade):
     KEEP = False
+
+
+class UpgradeAfterAStop(Upgrade):
+    """A first walk stops dead while the keep question is on the screen (the
+    process ends, as at a power cut or a setup killed because it "hangs");
+    the user starts the setup again, walks through and answers Yes."""
+
+    @classmethod
+    def first_walk(cls):
+        walk(cls.prefix, True, stop_at_keep=True)
 
 
 class LostImeFile(Scenario):

@@ -144,13 +144,14 @@ function(vorn_wine_suite family)
     endforeach()
     # On both code pages: a program holding the input method, its shared
     # memory, the skin dialog; this input method as the only preload entry; an
-    # upgrade over an earlier installation with user data: Yes, No, and the
-    # input method file lost before the report.
+    # upgrade over an earlier installation with user data: Yes, No, Yes after
+    # a first walk that stopped dead at the keep question, and the input
+    # method file lost before the report.
     foreach(variant win7-936 win7-950)
       vorn_wine_test(${family} ${variant} gui.held test_imeui.HeldInputMethod wine-gui 400)
       vorn_wine_test(${family} ${variant} gui.only-ime test_imeui.OnlyPreloadEntry wine-gui 300)
       vorn_wine_tests(${family} ${variant} gui. test_upgrade wine-gui 400 ""
-                      "upgrade:Upgrade;upgrade-no:UpgradeNo;lost-ime:LostImeFile")
+                      "upgrade:Upgrade;upgrade-no:UpgradeNo;upgrade-stopped:UpgradeAfterAStop;lost-ime:LostImeFile")
     endforeach()
     # A second upgrade while a program holds the input method and keeps the
     # user's files open: every earlier file comes back, a large dictionary too.
