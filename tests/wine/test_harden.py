@@ -1,13 +1,18 @@
 """An attacker's view of the install: a program planted at C:\\Program.exe
-is never started, and on a traditional-Chinese system the layout entry
-carries the text the next install recognises."""
+is never started, a program of the user that rewrites every program in the
+installation directory while the install runs gets none of its bytes into a
+system directory or started, and on a traditional-Chinese system the layout
+entry carries the text the next install recognises."""
 
 import os
+import re
 import shutil
+import time
 import unittest
 
-from scenario import (CONFIG, DEFAULT_DIR, HKLM_LAYOUTS, LAYOUT_TEXT_BIG5, MSG_REGISTERED, Scenario, fresh_clone,
-                      registration_starts)
+from scenario import (CONFIG, DEFAULT_DIR, HKLM_LAYOUTS, LAYOUT_TEXT_BIG5, MSG_REGISTERED, SYSTEM_DIR, WOW_DIR,
+                      Scenario, fresh_clone, registration_starts)
+from test_full import payload_members
 
 MARKER = "C:\\vorn-planted.txt"
 # The first eight characters in Big5: what identifies the entry.
@@ -48,6 +53,60 @@ class PlantedProgram(Scenario):
         self.assertTrue(started[0].endswith('.exe" regvo32=' + DEFAULT_DIR), started)
         self.assertEqual(len(registered), 1, self.result.describe())
         self.assertEqual(len(regs), 1, "ImmInstallIMEW of the started program")
+
+
+class WatchedInstall(Scenario):
+    """A program of the user rewrites every program in the installation
+    directory as soon as it is there, and again after each write of the
+    setup, all through a silent install."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.prefix = fresh_clone("watched")
+        watcher = cls.prefix.start(os.path.join(os.path.dirname(CONFIG["setup"]), "imeholder64.exe"),
+                                   ["watch", DEFAULT_DIR.rstrip("\\")], name="watcher", timeout=400)
+        time.sleep(1)
+        cls.result = cls.prefix.run(CONFIG["setup"], ["setvosrf32", "/log=C:\\watched.log"], name="watched",
+                                    timeout=240, wait=False)
+        os.killpg(watcher.proc.pid, 9)
+        watcher.proc.wait()
+        cls.prefix.wait_server()
+        with open(watcher.stem + ".out", "rb") as f:
+            cls.replaced = set(re.findall(r"replaced (\S+)", f.read().decode("ascii", "replace")))
+
+    def test_the_user_did_replace_programs(self):
+        self.assertTrue({"setupw64.exe", "vornhu4.ime", "vorndel.exe"} & self.replaced, sorted(self.replaced))
+
+    def test_system_directories_hold_the_payload_bytes(self):
+        members = payload_members(self.info()["codepage"])
+        wanted = {SYSTEM_DIR + "\\vorndel.exe": "voqdel64.exe" if self.is64() else "vorndel.exe",
+                  SYSTEM_DIR + "\\vornhu4.ime": "vornhu64.ime" if self.is64() else "vornhu4.ime"}
+        if self.is64():
+            wanted[WOW_DIR + "\\vornhu4.ime"] = "vornhu4.ime"
+        for path, member in wanted.items():
+            self.assertTrue(self.prefix.exists(path), path)
+            self.assertEqual(self.prefix.read(path), members[member], path)
+        for directory in (SYSTEM_DIR, WOW_DIR):
+            for name in ("vorntavk.exe", "vornhu2.ime", "vornh12.ime"):
+                path = "%s\\%s" % (directory, name)
+                if self.prefix.exists(path):
+                    self.assertNotIn(b"USERPROG", self.prefix.read(path), path)
+
+    def test_nothing_of_the_user_starts(self):
+        for call in self.result.calls_to("kernel32.CreateProcessA"):
+            self.assertNotIn(DEFAULT_DIR.lower(), (call.text(0) or "").lower())
+        if self.is64():
+            self.assertEqual(len(registration_starts(self.result)), 1)
+            self.assertEqual(len([b for b in self.result.message_boxes if b.says(MSG_REGISTERED)]), 1)
+
+    def test_exit_code_and_log_agree(self):
+        self.assertFalse(self.result.crashed, self.result.describe())
+        log = self.prefix.read("C:\\watched.log").decode("utf-8")
+        pid = re.match(r"^\S+ \S+ \[(\d+)\]", log).group(1)
+        ended = re.findall(r"^\S+ \S+ \[%s\] end: exit code (\d+) " % pid, log, re.M)
+        self.assertEqual(len(ended), 1, log[-600:])
+        self.assertIn(int(ended[0]), (0, 2))
+        self.assertEqual(self.result.exit_code, int(ended[0]) & 0xFF)
 
 
 class TraditionalLayoutText(Scenario):

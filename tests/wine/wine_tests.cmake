@@ -129,6 +129,10 @@ function(vorn_wine_suite family)
   set_tests_properties(${family}.win7-936.full.disk PROPERTIES
     SKIP_REGULAR_EXPRESSION "the full-disk scenario is skipped")
 
+  # A program of the user rewriting every program in the installation
+  # directory all through a silent install.
+  vorn_wine_test(${family} win7-936 watched test_harden.WatchedInstall wine 300)
+
   # On the code-page-950 prefix: the layout entry the next install recognises.
   vorn_wine_test(${family} win7-950 traditional test_harden.TraditionalLayoutText wine 300)
 
