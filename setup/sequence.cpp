@@ -164,7 +164,7 @@ static void StartRegistration64(void) {
     // As WinExec did: its message is up before the window goes on to the
     // skin dialog, which it would otherwise cover.
     WaitForInputIdle(started.hProcess, kRegister64IdleMs);
-    LogProcessStarted(command, (UINT)started.dwProcessId);
+    LogEvent(LOG_PROCESS_CREATED, command, (unsigned long)started.dwProcessId);
 }
 
 void FinishRegistration64(void) {

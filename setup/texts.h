@@ -144,3 +144,4 @@
 #define LOG_REG_KEY "registry key %s\\%s\\%s"
 #define LOG_REG_VALUE "registry value \"%s\" = \"%s\""
 #define LOG_PROCESS "process started: %s (WinExec returned %u)"
+#define LOG_PROCESS_CREATED "process started: %s (process id %lu)"

@@ -169,7 +169,9 @@ def main_job(args):
     print("\n== programs started")
     for call in result.calls_to("kernel32.WinExec"):
         print("   [pid %s] %s  (WinExec returned %s)" % (call.pid, call.text(0), call.retval))
-    if not result.calls_to("kernel32.WinExec"):
+    for call in result.calls_to("kernel32.CreateProcessA"):
+        print("   [pid %s] %s  (CreateProcessA returned %s)" % (call.pid, call.text(1) or call.text(0), call.retval))
+    if not result.calls_to("kernel32.WinExec") and not result.calls_to("kernel32.CreateProcessA"):
         print("   none")
     print("\ntrace and logs: %s" % os.path.join(prefix.path, "vorn-runs"))
     return 0 if result.exit_code == 0 and not result.crashed else 1
