@@ -9,7 +9,8 @@ import unittest
 
 import gui
 import test_full
-from scenario import CONFIG, DEFAULT_DIR, TITLE_VORN, Scenario, Snapshot, fresh_clone, variant_dir
+from scenario import (CONFIG, DEFAULT_DIR, TITLE_VORN, Scenario, Snapshot, fresh_clone, program_name,
+                      variant_dir)
 
 MSG_BUSY = "另一个智能砚舟安装程序正在运行，请等它结束后再运行本安装程序。"
 TITLE_INSTALL = "智能砚舟安装"
@@ -56,9 +57,12 @@ class SecondSetup(Scenario):
                 first.start(CONFIG["setup"], ["setvosrf32"], name="first")
                 box, shown = first.wait_box(title=TITLE_VORN, timeout=120)
                 before = Snapshot(cls.prefix)
-                cls.quiet = cls.prefix.run(CONFIG["setup"], ["setvosrf32", "/quiet", "/log=C:\\second.log"],
-                                           name="quiet", timeout=120, wait=False)
-                window.start(CONFIG["setup"], ["/log=C:\\second.log"], name="window")
+                # By the copy the first runs from: copying the program again
+                # would rewrite the image of the running one.
+                setup = "C:\\" + program_name()
+                cls.quiet = cls.prefix.run(setup, ["setvosrf32", "/quiet", "/log=C:\\second.log"], name="quiet",
+                                           timeout=120, wait=False)
+                window.start(setup, ["/log=C:\\second.log"], name="window")
                 cls.busy, busy_window = window.wait_box(title=TITLE_INSTALL, timeout=120)
                 window.answer(cls.busy, busy_window)
                 cls.window_code = window.started.proc.wait(60)
