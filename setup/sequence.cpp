@@ -125,8 +125,9 @@ static void RefuseRegistration64(LPCSTR why) {
 
 // The started program inherits this process's environment: the quiet
 // setting and the log path go there, since its command line must end with
-// the directory, and that this setup (which holds the lock) started it.  Both are set or cleared every time, so the program hears
-// only what this run was asked.
+// the directory, and that this setup (which holds the lock) started it.
+// Each is set or cleared every time, so the program hears only what this
+// run was asked.
 static void StartRegistration64(void) {
     char parent[MAX_PATH];
     char command[2 * MAX_PATH + 64];
