@@ -1,6 +1,8 @@
 // Named mutexes of the simulated machine: created or opened by name under
 // the access list of the one that made them, held by one process at a time,
 // abandoned when their holder ends.
+#include <iterator>
+
 #include "sim/machine.h"
 
 using sim::Current;
@@ -21,7 +23,7 @@ DWORD MutexRights(const Machine::Mutex& mutex, const sim::Token& token) {
     DWORD allowed = 0, denied = 0;
     for (const sim::Ace& a : mutex.dacl) {
         if (a.sid != token.user && !token.groups.count(a.sid)) continue;
-        DWORD mask = a.mask & GENERIC_ALL ? MUTEX_ALL_ACCESS : a.mask;
+        DWORD mask = (a.mask & GENERIC_ALL) ? MUTEX_ALL_ACCESS : a.mask;
         (a.deny ? denied : allowed) |= mask;
     }
     return allowed & ~denied;

@@ -2,22 +2,28 @@
 // address given on the command line.
 #include "archive_builder.h"
 #include "registry_snapshot.h"
-#include "setup/log.h"
 #include "sim_fixture.h"
 
 namespace {
 const char* kLog = "C:\\vorn.log";
 const char* kBusy = u8"另一个智能砚舟安装程序正在运行，请等它结束后再运行本安装程序。";
+const char* kUser = "S-1-5-21-1-2-3-1002";
 
-// A setup in process `pid` holds `name`, made as the setup makes it.
-void HoldAsSetup(sim::Machine& m, DWORD pid, LPCSTR name) {
+void WithPayload(sim::Machine& m) {
+    m.resources.push_back({"VOZ", "TAVKVOZ", 2052, sim::ToBytes(testvoz::Build(testvoz::SampleMembers()))});
+}
+
+// Process `pid` makes and holds `name`: as a setup does, or as a user does
+// (`sa`: his access list; null lets everyone in).  Then it is the test's turn.
+void Hold(sim::Machine& m, DWORD pid, LPCSTR name, bool setup, LPSECURITY_ATTRIBUTES sa = NULL) {
+    std::string owner = m.ownerSid, user = m.userSid;
     DWORD self = m.processId;
-    m.processId = pid;
+    if (!setup) m.ownerSid = m.userSid = kUser;
     AdministratorsOnly security;
-    ASSERT_TRUE(MakeAdministratorsOnly(&security, MUTEX_ALL_ACCESS, true));
-    HANDLE held = CreateMutexA(&security.sa, TRUE, name);
-    ASSERT_TRUE(held);
-    m.processId = self;
+    MakeAdministratorsOnly(&security, MUTEX_ALL_ACCESS, true);
+    m.processId = pid;
+    EXPECT_TRUE(CreateMutexA(setup ? &security.sa : sa, TRUE, name));
+    m.processId = self, m.ownerSid = owner, m.userSid = user;
 }
 }  // namespace
 
@@ -25,7 +31,7 @@ class DeployTest : public SimTest {
    protected:
     void SetUp() override {
         SimTest::SetUp();
-        m.resources.push_back({"VOZ", "TAVKVOZ", 2052, sim::ToBytes(testvoz::Build(testvoz::SampleMembers()))});
+        WithPayload(m);
     }
     int Run(const std::string& commandLine) {
         ClosePayload();
@@ -33,110 +39,90 @@ class DeployTest : public SimTest {
         memset(&g_orgAddress, 0, sizeof(g_orgAddress));
         return SetupMain(nullptr, commandLine.c_str(), SW_SHOW);
     }
-    // Every file but the log, with its bytes.
-    std::map<std::string, std::string> Files() {
-        std::map<std::string, std::string> out;
-        for (const auto& kv : m.files)
-            if (kv.first != "C:\\VORN.LOG") out[kv.first] = sim::ToString(kv.second.data);
-        return out;
+    void End(DWORD pid) {
+        std::swap(pid, m.processId);
+        m.EndProcess();
+        m.processId = pid;
     }
     std::string Address() {
         std::string net = m.Read("C:\\Program Files\\vornhu\\vonetsj.dat");
-        size_t at = net.find("VONETURL2=");
-        return at == std::string::npos ? "?" : net.substr(at + 10, net.find("\r\n", at) - at - 10);
+        size_t at = net.find("VONETURL2=") + 10;
+        return net.substr(at, net.find("\r\n", at) - at);
     }
 };
 
 // While another setup runs, every mode (the registration program started by
 // hand too) changes nothing, says so once (in the log when quiet) and exits
-// 1618.  Once that setup has gone, even killed, the next one installs.
+// 1618; on NT 4.0 under the plain name.  Once it has gone, killed or not,
+// the next one installs.
 TEST_F(DeployTest, SecondSetupFromAnotherProcessChangesNothing) {
-    HoldAsSetup(m, 1111, "Global\\vornhusetup");
-    const char* modes[] = {"", "setvosrf32", "setvosrf32 /quiet", "regvo32=C:\\Program Files\\vornhu\\"};
-    for (const char* mode : modes) {
+    Hold(m, 1111, "Global\\vornhusetup", true);
+    for (const char* mode : {"", "setvosrf32", "setvosrf32 /quiet", "regvo32=C:\\Program Files\\vornhu\\"}) {
         SCOPED_TRACE(mode);
-        std::map<std::string, std::string> files = Files();
-        regsnap::Snapshot registry = regsnap::Take(m);
+        sim::Machine before;  // becomes the current machine
+        WithPayload(before);
+        sim::Use(&m);
         m.boxes.clear();
         EXPECT_EQ(Run(std::string(mode) + " /log=" + kLog), kExitAnotherSetup);
-        EXPECT_TRUE(Files() == files);
-        EXPECT_EQ(regsnap::Take(m), registry);
-        EXPECT_TRUE(m.winExecs.empty() && m.processes.empty() && m.imeInstalls.empty());
         bool quiet = strstr(mode, "/quiet") != NULL;
-        ASSERT_EQ(m.boxes.size(), quiet ? 0u : 1u);
+        EXPECT_EQ(regsnap::MachineDifferences(before, m, {kLog}), quiet ? "" : "message boxes\n");
+        EXPECT_TRUE(m.processes.empty() && m.imeInstalls.empty());
         if (!quiet) {
-            EXPECT_EQ(sim::Utf16ToUtf8(m.boxes[0].wtext), kBusy);
+            EXPECT_EQ(m.BoxTexts(), std::vector<std::string>{sim::Utf8ToGbk(kBusy)});
         }
     }
     EXPECT_NE(m.Read(kLog).find(std::string(kBusy) + " -> OK (quiet: not shown)"), std::string::npos);
-
-    // The first ends, killed: its mutex goes with its last handle.
-    DWORD self = m.processId;
-    m.processId = 1111;
-    m.EndProcess();
-    m.processId = self;
+    End(1111);
     EXPECT_TRUE(m.mutexes.empty());
     EXPECT_EQ(Run("setvosrf32"), kExitOk);
+
+    sim::Machine nt4;
+    sim::Use(&nt4);
+    WithPayload(nt4);
+    nt4.Make32Bit();
+    nt4.majorVersion = 4, nt4.minorVersion = 0;
+    Hold(nt4, 1111, "vornhusetup", true);
+    EXPECT_EQ(Run("setvosrf32 /quiet"), kExitAnotherSetup);
 }
 
-// The setup's own mutex: owned by Administrators, opened by administrators
-// and the system account alone, held for the whole run; the registration
-// program it starts runs meanwhile.  A mutex some user made first, whether
-// it lets the setup in or not, never stops an install.
+// The setup's mutex: owned by Administrators, opened by administrators and
+// the system account alone, held for the whole run; the registration
+// program it starts runs meanwhile.  One a user made first, whether it lets
+// the setup in or not, never stops an install.
 TEST_F(DeployTest, OnlyAnAdministratorsMutexCountsAsASetup) {
     sim::Machine::Mutex during;
     DWORD userOpen = 0;
     m.actAt = 40;
     m.act = [&](sim::Machine& mm) {
         during = mm.mutexes["vornhusetup"];
-        std::string owner = mm.ownerSid, user = mm.userSid;
-        mm.ownerSid = mm.userSid = "S-1-5-21-1-2-3-1002";
+        std::string user = mm.userSid;
+        mm.ownerSid = mm.userSid = kUser;
         userOpen = CreateMutexA(NULL, FALSE, "Global\\vornhusetup") ? 0 : mm.lastError;
-        mm.ownerSid = owner, mm.userSid = user;
+        mm.ownerSid = sim::kSidAdministrators, mm.userSid = user;
     };
     EXPECT_EQ(Run("setvosrf32"), kExitOk);
-    EXPECT_EQ(during.owner, sim::kSidAdministrators);
-    EXPECT_EQ(during.holder, m.processId);
+    EXPECT_EQ(userOpen, (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_EQ(during.owner + " " + std::to_string(during.holder), sim::kSidAdministrators + std::string(" 4242"));
     ASSERT_EQ(during.dacl.size(), 2u);
     EXPECT_EQ(during.dacl[0].sid + during.dacl[1].sid, std::string(sim::kSidAdministrators) + sim::kSidSystem);
-    EXPECT_EQ(userOpen, (DWORD)ERROR_ACCESS_DENIED);
-    ASSERT_EQ(m.processes.size(), 1u);
-    std::string started = m.processes[0].commandLine;
-
-    HoldAsSetup(m, 1111, "Global\\vornhusetup");
+    std::string started = m.processes.at(0).commandLine;
+    Hold(m, 1111, "Global\\vornhusetup", true);
     EXPECT_EQ(Run(started.substr(started.find("regvo32="))), 0);  // its environment names its setup
     m.environment.clear();
-    DWORD self = m.processId;
-    m.processId = 1111;
-    m.EndProcess();
+    End(1111);
 
-    for (bool letsIn : {true, false}) {
-        m.processId = 777;
-        m.ownerSid = m.userSid = "S-1-5-21-1-2-3-1002";
-        SECURITY_DESCRIPTOR closed;
-        ACL empty;
-        InitializeSecurityDescriptor(&closed, SECURITY_DESCRIPTOR_REVISION);
-        InitializeAcl(&empty, sizeof(empty), ACL_REVISION);
-        SetSecurityDescriptorDacl(&closed, TRUE, &empty, FALSE);
-        SECURITY_ATTRIBUTES sa = {sizeof(sa), &closed, FALSE};
-        ASSERT_TRUE(CreateMutexA(letsIn ? NULL : &sa, TRUE, "Global\\vornhusetup"));
-        m.processId = self;
-        m.ownerSid = sim::kSidAdministrators;
-        m.userSid = "S-1-5-21-1000-2000-3000-1001";
-        EXPECT_EQ(Run(std::string("setvosrf32 /log=") + kLog), kExitOk) << letsIn;
-        m.processId = 777;
-        m.EndProcess();
-        m.processId = self;
+    SECURITY_DESCRIPTOR closed;
+    ACL empty;
+    InitializeSecurityDescriptor(&closed, SECURITY_DESCRIPTOR_REVISION);
+    InitializeAcl(&empty, sizeof(empty), ACL_REVISION);
+    SetSecurityDescriptorDacl(&closed, TRUE, &empty, FALSE);
+    SECURITY_ATTRIBUTES shut = {sizeof(shut), &closed, FALSE};
+    for (LPSECURITY_ATTRIBUTES sa : {(LPSECURITY_ATTRIBUTES)NULL, &shut}) {
+        Hold(m, 777, "Global\\vornhusetup", false, sa);
+        EXPECT_EQ(Run(std::string("setvosrf32 /log=") + kLog), kExitOk);
+        End(777);
     }
     EXPECT_NE(m.Read(kLog).find("held by a program without administrator rights"), std::string::npos);
-}
-
-// Windows NT 4.0 knows no "Global\": there the one namespace's plain name.
-TEST_F(DeployTest, WindowsNt4TakesThePlainName) {
-    m.Make32Bit();
-    m.majorVersion = 4, m.minorVersion = 0;
-    HoldAsSetup(m, 1111, "vornhusetup");
-    EXPECT_EQ(Run("setvosrf32 /quiet"), kExitAnotherSetup);
 }
 
 // "/url=" gives the silent install the address as the options page would
