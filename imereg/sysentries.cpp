@@ -70,6 +70,17 @@ void WriteUninstallEntry(void) {
     } else {
         NoteFailure();
     }
+    WriteWideText(entry, VALUE_DISPLAY_VERSION_W, DISPLAY_VERSION_W);
+    WriteWideText(entry, VALUE_PUBLISHER_W, PUBLISHER_W);
+    // The program files as the payload expands them, in KiB rounded up; the
+    // copies in the system directories are a small part beside them.
+    DWORD kib = g_ctx.programBytes / 1024 + (g_ctx.programBytes % 1024 != 0);
+    char text[16];
+    snprintf(text, sizeof(text), "%lu", (unsigned long)kib);
+    if (RegSetValueExW(entry, VALUE_ESTIMATED_SIZE_W, 0, REG_DWORD, (const BYTE*)&kib, sizeof(kib)) == ERROR_SUCCESS)
+        LogRegistryValue(VALUE_ESTIMATED_SIZE, text);
+    else
+        NoteFailure();
     RegCloseKey(entry);
     RegCloseKey(parent);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/win32.h"
+#include "setup/version.h"
 
 // The layout's display name, given to ImmInstallIMEW.
 #define LAYOUT_TEXT_W WSZ("智能砚舟输入平台  7.7")
@@ -46,6 +47,16 @@
 #define VALUE_UNINSTALL_STRING_W WSZ("UninstallString")
 #define DISPLAY_NAME_W WSZ("砚舟五笔")
 #define FMT_UNINSTALLER_W WSZ("\\vorndel.exe")
+// What Programs and Features and deployment tools' detection rules read:
+// the setup's whole version (a build given out later is told apart), the
+// maker as the version resource names it, the size in KiB.
+#define VORN_WIDE_TEXT(s) WSZ(s)
+#define VALUE_DISPLAY_VERSION_W WSZ("DisplayVersion")
+#define DISPLAY_VERSION_W VORN_WIDE_TEXT(VORN_VERSION_FULL)
+#define VALUE_PUBLISHER_W WSZ("Publisher")
+#define PUBLISHER_W WSZ("砚舟软件")
+#define VALUE_ESTIMATED_SIZE_W WSZ("EstimatedSize")
+#define VALUE_ESTIMATED_SIZE "EstimatedSize"
 #define KEY_CURRENT_VERSION "Software\\Microsoft\\Windows\\CurrentVersion"
 #define KEY_RUN "Run"
 #define VALUE_AUTOSTART "voyzsjgl"

@@ -195,6 +195,7 @@ struct ExtractOptions {
     bool userData;        // the user's own files: on the disk before they replace anything, power cut or not
     char* rewrittenList;  // gets the digest of the phrase list as written, when that was not its own bytes
     LPCSTR keepNames;     // the members checked but not written: the files of those names stay
+    DWORD* cbTotal;       // when set, gets the expanded bytes of every member that checked out added
 };
 
 // Checks and writes the `length` expanded bytes of a member (room for the
@@ -242,6 +243,7 @@ static bool ExtractMember(const VozMember* member, bool legacy, BYTE* area, DWOR
     // (an emptied word list) is packed as it was and comes back so.
     bool ok = status == Z_OK && (cbData != 0 || options->userData) &&
               WriteMember(member, legacy, path, data, (DWORD)cbData, options);
+    if (ok && options->cbTotal) *options->cbTotal += (DWORD)cbData;
     if (alone) GlobalFree(alone);
     return ok;
 }
@@ -323,8 +325,9 @@ bool NameInList(LPCSTR list, LPCSTR name) {
     return false;
 }
 
-bool ExtractArchive(const BYTE* archive, DWORD cbArchive, BYTE* workArea, LPCSTR keepNames) {
-    ExtractOptions options = {0, false, NULL, keepNames};
+bool ExtractArchive(const BYTE* archive, DWORD cbArchive, BYTE* workArea, LPCSTR keepNames, DWORD* cbExpanded) {
+    ExtractOptions options = {0, false, NULL, keepNames, cbExpanded};
+    if (cbExpanded) *cbExpanded = 0;
     return ExtractMembers(archive, cbArchive, workArea, &options);
 }
 
@@ -451,7 +454,7 @@ bool RestoreUserData(void) {
     // list given its trailer on the way is held to what was written (the
     // archive keeps the user's own bytes).
     char rewrittenList[kDigestChars] = {0};
-    ExtractOptions options = {kVozMaxMemberBytes, true, rewrittenList, NULL};
+    ExtractOptions options = {kVozMaxMemberBytes, true, rewrittenList, NULL, NULL};
     bool allWritten = ExtractMembers(archive, got, g_ctx.workBuffer, &options);
     char* failures = (char*)g_ctx.workBuffer;
     char* exclusions = (char*)g_ctx.workBuffer + kExclusionsOffset;

@@ -106,7 +106,10 @@ bool SwapIntoPlace(LPCSTR spare, LPCSTR target, LPCSTR keep = NULL);
 // the work area runs from `workArea` to the end of the work buffer.  The
 // members named in `keepNames` (names separated by spaces; may be NULL) are
 // checked but not written: the files of those names stay as they are.
-bool ExtractArchive(const BYTE* archive, DWORD cbArchive, BYTE* workArea, LPCSTR keepNames = NULL);
+// `cbExpanded`, when given, gets the bytes every member that checked out
+// expands to (those of `keepNames` too).
+bool ExtractArchive(const BYTE* archive, DWORD cbArchive, BYTE* workArea, LPCSTR keepNames = NULL,
+                    DWORD* cbExpanded = NULL);
 // True when `name` is one of the space-separated names of `list` (exactly).
 bool NameInList(LPCSTR list, LPCSTR name);
 // Compares every member with the installed file; returns the members that
@@ -142,6 +145,22 @@ bool RestoreUserData(void);
 enum { kSidBytes = SECURITY_MAX_SID_SIZE };
 // The SID of the account this program runs as; false when it cannot be had.
 bool CurrentUserSid(BYTE* sid, DWORD cbSid);
+// True for the Administrators group or the system account.
+bool IsAdministratorsOrSystem(PSID sid);
+// A security descriptor that gives Administrators and the system account
+// `mask` and nobody else anything; owned by Administrators when asked (only
+// a member of that group may give it that owner).  `sa` points at it.
+struct AdministratorsOnly {
+    SECURITY_ATTRIBUTES sa;
+    SECURITY_DESCRIPTOR sd;
+    BYTE admins[kSidBytes];
+    BYTE system[kSidBytes];
+    union {
+        ACL acl;
+        BYTE bytes[256];
+    } dacl;
+};
+bool MakeAdministratorsOnly(AdministratorsOnly* out, DWORD mask, bool ownedByAdministrators);
 // Creates a new directory in `parent` that only administrators and the
 // system account may change (the access list given at creation, not
 // inherited, passed on to what is created in it); its path into `out`.

@@ -374,7 +374,7 @@ static void UnpackPayload(void) {
     PrepareUserFilesForUnpack();
     char keep[kKeptNamesBytes + sizeof(NAME_COMPANION)];
     snprintf(keep, sizeof(keep), "%s%s", g_ctx.userFilesKept, g_ctx.windowsMajor >= 6 ? NAME_COMPANION : "");
-    if (!ExtractArchive(g_ctx.payload, g_ctx.payloadBytes, g_ctx.workBuffer, keep))
+    if (!ExtractArchive(g_ctx.payload, g_ctx.payloadBytes, g_ctx.workBuffer, keep, &g_ctx.programBytes))
         ShowFailureA(MSG_UNPACK_INCOMPLETE, PAYLOAD_TITLE_PLACE);
     else if (g_ctx.backupState == kBackupDone)
         AskKeepUserData();

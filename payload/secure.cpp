@@ -28,6 +28,13 @@ static void WellKnownSid(BYTE* out, BYTE authority, BYTE count, DWORD a, DWORD b
 static void AdministratorsSid(BYTE* out) { WellKnownSid(out, 5, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS); }
 static void SystemSid(BYTE* out) { WellKnownSid(out, 5, 1, SECURITY_LOCAL_SYSTEM_RID, 0); }
 
+bool IsAdministratorsOrSystem(PSID sid) {
+    BYTE admins[kSidBytes], system[kSidBytes];
+    AdministratorsSid(admins);
+    SystemSid(system);
+    return sid && IsValidSid(sid) && (EqualSid(sid, (PSID)admins) || EqualSid(sid, (PSID)system));
+}
+
 bool CurrentUserSid(BYTE* sid, DWORD cbSid) {
     HANDLE token = NULL;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
@@ -56,6 +63,19 @@ static bool AppendAce(PACL acl, const BYTE* sid, DWORD mask, BYTE flags, BYTE ty
     memcpy(ace + sizeof(header), &mask, sizeof(mask));
     memcpy(ace + sizeof(header) + sizeof(mask), sid, cbSid);
     return AddAce(acl, ACL_REVISION, MAXDWORD, ace, size) != FALSE;
+}
+
+bool MakeAdministratorsOnly(AdministratorsOnly* out, DWORD mask, bool ownedByAdministrators) {
+    AdministratorsSid(out->admins);
+    SystemSid(out->system);
+    out->sa.nLength = sizeof(out->sa);
+    out->sa.lpSecurityDescriptor = &out->sd;
+    out->sa.bInheritHandle = FALSE;
+    return InitializeAcl(&out->dacl.acl, sizeof(out->dacl), ACL_REVISION) &&
+           AppendAce(&out->dacl.acl, out->admins, mask, 0) && AppendAce(&out->dacl.acl, out->system, mask, 0) &&
+           InitializeSecurityDescriptor(&out->sd, SECURITY_DESCRIPTOR_REVISION) &&
+           SetSecurityDescriptorDacl(&out->sd, TRUE, &out->dacl.acl, FALSE) &&
+           (!ownedByAdministrators || SetSecurityDescriptorOwner(&out->sd, (PSID)out->admins, FALSE));
 }
 
 // Keeps `sd`'s DACL from taking entries its directory passes on later, where

@@ -14,14 +14,15 @@ enum {
     kBackupKeep = 2,
 };
 
-// Exit codes of the silent install (the other modes always exit 0).
+// Exit codes of the silent install (the other modes exit 0, or 1618).
 enum {
     kExitOk = 0,
     kExitStepFailed = 2,        // the sequence ran to its end, but a step reported a failure
     kExitImeLocked = 3,         // stopped before placing anything: the old input method is locked
     kExitNoPayload = 4,         // the payload resource or the work buffer could not be had
     kExitNotAdministrator = 5,  // the rights check failed; nothing was installed
-    kExitRestartNeeded = 3010   // installed, but a loaded input method was moved aside (ERROR_SUCCESS_REBOOT_REQUIRED)
+    kExitRestartNeeded = 3010,  // installed, but a loaded input method was moved aside (ERROR_SUCCESS_REBOOT_REQUIRED)
+    kExitAnotherSetup = 1618    // every mode: another setup runs; nothing was changed (ERROR_INSTALL_ALREADY_RUNNING)
 };
 
 enum { kDirChars = 200, kPrevDirChars = 256, kWowDirChars = 224, kWorkBufferBytes = 2097152, kKeptNamesBytes = 512 };
@@ -56,6 +57,8 @@ struct InstallContext {
     // directory ("" until placed).
     char runProgram[MAX_PATH];
     int registrationResult;
+    // The bytes the payload's members expand to: the uninstall entry's size.
+    DWORD programBytes;
     // The user's earlier files: whether this run's backup holds them all and
     // says so on the disk (the unpack may then write over them), and the
     // names the unpack leaves as they are (separated by spaces).
@@ -116,6 +119,12 @@ void ReadPathRecord(char* target, size_t cbTarget);
 void RecoverPathRecords(void);
 void FetchSystemDirectory(void);
 void FetchWindowsDirectory(void);
+
+// One setup at a time: true when another setup holds the lock (this one must
+// change nothing); otherwise this process holds it, where it can be had,
+// until ReleaseSetupLock.
+bool AnotherSetupRuns(void);
+void ReleaseSetupLock(void);
 
 // Copies `src` into `dst` of `cbDst` bytes, cut to fit; always terminated.
 void CopyText(char* dst, size_t cbDst, LPCSTR src);

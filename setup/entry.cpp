@@ -94,6 +94,8 @@ enum { kTokenBytes = MAX_PATH + 16, kModeLineBytes = 4096 };
 struct AdminWords {
     bool quiet;
     bool help;  // "/?" or "/help"
+    bool urlGiven;
+    char url[kTokenBytes];  // the bytes after "/url=" (cut to the organisation address when given)
     char logPath[kTokenBytes];
     char modeLine[kModeLineBytes];
 };
@@ -131,8 +133,8 @@ static bool NextWord(LPCSTR* p, char* word, size_t cbWord) {
     return fits;
 }
 
-// The silent install's words: "/quiet" and "/log=<path>"; and "/?" or
-// "/help".  Other words are left to the run-mode test, as before.
+// The silent install's words: "/quiet", "/log=<path>" and "/url=<address>";
+// and "/?" or "/help".  Other words are left to the run-mode test, as before.
 static void ReadAdminWords(LPCSTR commandLine) {
     memset(&s_words, 0, sizeof(s_words));
     size_t cbLine = strlen(commandLine);
@@ -154,6 +156,11 @@ static void ReadAdminWords(LPCSTR commandLine) {
         } else if (strlen(word) >= cbLog && SameAscii(word, WORD_LOG, cbLog)) {
             // A cut path would name another file: no log then.
             if (fits) CopyText(s_words.logPath, sizeof(s_words.logPath), word + cbLog);
+            if (blank) memset(s_words.modeLine + (start - commandLine), ' ', (size_t)(p - start));
+        } else if (strlen(word) >= strlen(WORD_URL) && SameAscii(word, WORD_URL, strlen(WORD_URL))) {
+            // An address is cut to 99 bytes anyway, as the options page cuts it.
+            CopyText(s_words.url, sizeof(s_words.url), word + strlen(WORD_URL));
+            s_words.urlGiven = true;
             if (blank) memset(s_words.modeLine + (start - commandLine), ' ', (size_t)(p - start));
         }
     }
@@ -201,6 +208,7 @@ static LPCSTR SilentExitMeaning(int exitCode) {
         case kExitImeLocked: return LOG_EXIT_IME_LOCKED;
         case kExitNoPayload: return LOG_EXIT_NO_PAYLOAD;
         case kExitRestartNeeded: return LOG_EXIT_RESTART;
+        case kExitAnotherSetup: return LOG_EXIT_ANOTHER_SETUP;
         default: return LOG_EXIT_NOT_ADMIN;
     }
 }
@@ -219,6 +227,7 @@ static int RunRegistrationMode(LPCSTR commandLine) {
 
 static int RunSilentInstall(void) {
     LogEvent(LOG_MODE_SILENT);
+    if (s_words.urlGiven) SetOrganisationAddress(s_words.url);
     int exitCode = kExitOk;
     if (!OpenPayload()) {
         // Nothing could be unpacked or checked: nothing is touched, as in the window.
@@ -259,7 +268,7 @@ static int RunInteractive(HINSTANCE instance, int showCommand) {
     return exitCode;
 }
 
-int SetupMain(HINSTANCE instance, LPCSTR commandLine, int showCommand) {
+static int RunSetup(HINSTANCE instance, LPCSTR commandLine, int showCommand) {
     RestrictDllSearch();
     SetOwnedFileNames(InstallFileNames());
     if (!commandLine) commandLine = "";
@@ -284,6 +293,13 @@ int SetupMain(HINSTANCE instance, LPCSTR commandLine, int showCommand) {
     ResolveInstallDirectory();
     LogStart(commandLine);
 
+    // Before anything is written: the rights check rewrites the path records.
+    g_ctx.commandMode = registration ? kCommandRegister : kCommandNone;
+    if (AnotherSetupRuns()) {
+        ShowMessageW(MSG_ANOTHER_SETUP_W, TITLE_INSTALL_W, MB_OK);
+        return LogEnd(kExitAnotherSetup, LOG_EXIT_ANOTHER_SETUP);
+    }
+
     LogEvent(LOG_RIGHTS_CHECK);
     if (AdministratorCheck()) {
         LogEvent(LOG_RIGHTS_MISSING);
@@ -303,4 +319,10 @@ int SetupMain(HINSTANCE instance, LPCSTR commandLine, int showCommand) {
     g_ctx.quiet = 0;
     LogEvent(LOG_MODE_WINDOW);
     return LogEnd(RunInteractive(instance, showCommand), LOG_EXIT_WINDOW);
+}
+
+int SetupMain(HINSTANCE instance, LPCSTR commandLine, int showCommand) {
+    int exitCode = RunSetup(instance, commandLine, showCommand);
+    ReleaseSetupLock();
+    return exitCode;
 }

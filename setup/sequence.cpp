@@ -125,8 +125,9 @@ static void RefuseRegistration64(LPCSTR why) {
 
 // The started program inherits this process's environment: the quiet
 // setting and the log path go there, since its command line must end with
-// the directory.  Both are set or cleared every time, so the program hears
-// only what this run was asked.
+// the directory, and that this setup (which holds the lock) started it.
+// Each is set or cleared every time, so the program hears only what this
+// run was asked.
 static void StartRegistration64(void) {
     char parent[MAX_PATH];
     char command[2 * MAX_PATH + 64];
@@ -146,6 +147,13 @@ static void StartRegistration64(void) {
     }
     SetEnvironmentVariableA(ENV_QUIET, g_ctx.quiet ? ENV_QUIET_ON : NULL);
     SetEnvironmentVariableA(ENV_LOG, LogEnabled() ? LogPath() : NULL);
+    // Without it the program would take this setup for another one.
+    char self[16];
+    snprintf(self, sizeof(self), "%lu", (unsigned long)GetCurrentProcessId());
+    if (!SetEnvironmentVariableA(ENV_STARTED_BY, self)) {
+        RemovePrivateDirectory();
+        return RefuseRegistration64(LOG_REGISTER64_NO_MARK);
+    }
     STARTUPINFOA startup;
     memset(&startup, 0, sizeof(startup));
     startup.cb = sizeof(startup);

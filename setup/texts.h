@@ -11,6 +11,8 @@
     WSZ("本安装程序需要以管理员权限运行，请退出后重新以管理员权限运行。（运行方式为：用鼠标右键点击安装程序，" \
         "在弹出菜单中点击“以管理员身份运行”）")
 #define MSG_REGISTERED_W WSZ("智能砚舟已安装成功，如不能使用，请重新启动计算机！")
+// Another setup holds the one-setup-at-a-time lock: this one changes nothing.
+#define MSG_ANOTHER_SETUP_W WSZ("另一个智能砚舟安装程序正在运行，请等它结束后再运行本安装程序。")
 #define MSG_IME_LOCKED_W                                                                                  \
     WSZ("　　你以前安装的砚舟五笔正在使用，请关闭使用砚舟五笔的所有窗口，或者重新启动机器后，才能安装新版本的" \
         "砚舟五笔！")
@@ -63,6 +65,17 @@
 // The help, a word of its own too ("/help" in any letter case).
 #define WORD_HELP_SHORT "/?"
 #define WORD_HELP "/help"
+// The organisation's web address for the silent install, stored as the
+// options page stores it: /url=http://www.example.cn/ (quotes as for /log=).
+#define WORD_URL "/url="
+
+// One setup at a time, whatever the user and session: a mutex in the global
+// namespace, or the one namespace of Windows NT 4.0, which has no "Global\".
+#define SETUP_LOCK_GLOBAL "Global\\vornhusetup"
+#define SETUP_LOCK_PLAIN "vornhusetup"
+// The setup that starts the 64-bit registration program tells it so (its
+// process id): that program runs while the setup holds the lock.
+#define ENV_STARTED_BY "VORNSETUP_STARTED_BY"
 
 // The help box (MessageBoxW, title "智能砚舟安装", MB_OK): every word, and the
 // silent install's exit codes.
@@ -74,6 +87,8 @@
         "/quiet：与 setvosrf32 同用，不显示任何消息框，每个提问取默认回答。\r\n" \
         "/log=<文件>：把安装过程追加记录到该文件（安装窗口也可用）；"      \
         "路径中有空格时请加引号：/log=\"C:\\My Logs\\vorn.log\"。\r\n"      \
+        "/url=<网址>：与 setvosrf32 同用，把所在单位网址设为该网址（同安装窗口的选项页：" \
+        "最多 99 个字节，到换行为止）；不给时保留原有网址。\r\n"          \
         "/? 或 /help：显示本说明，不安装。\r\n"                             \
         "regvo32=<目录>：在 64 位 Windows 中登记已装在该目录中的输入法，"   \
         "由安装程序自动调用。\r\n"                                          \
@@ -85,8 +100,10 @@
         "4：安装数据不完整或内存不足，没有安装。\r\n"                       \
         "5：没有管理员权限，没有安装。\r\n"                                 \
         "3010：安装成功，需要重新启动计算机才能完成。\r\n"                  \
+        "1618：另一个安装程序正在运行，没有安装；请稍后再试。\r\n"          \
         "\r\n"                                                             \
-        "安装窗口、regvo32= 和本说明的退出码总是 0。")
+        "安装窗口和 regvo32= 的退出码为 0，另一个安装程序正在运行时为 1618；" \
+        "本说明的退出码总是 0。")
 
 // The log: one line per event.
 #define LOG_LINE_HEAD "%04d-%02d-%02d %02d:%02d:%02d.%03d [%lu] "
@@ -114,6 +131,12 @@
 #define LOG_EXIT_REGISTERED "registration done"
 #define LOG_EXIT_WINDOW "the setup window ended"
 #define LOG_EXIT_RIGHTS_SHOWN "the missing rights were reported"
+#define LOG_EXIT_ANOTHER_SETUP "another setup is running; nothing was changed"
+#define LOG_LOCK_TAKEN "one setup at a time: %s is ours until the end"
+#define LOG_LOCK_ABANDONED "one setup at a time: the setup that held %s ended without letting it go"
+#define LOG_LOCK_OTHERS "one setup at a time: %s is held by a program without administrator rights, not by a setup; going on without it"
+#define LOG_LOCK_NONE "one setup at a time: %s could not be had (error %lu); going on without it"
+#define LOG_LOCK_STARTED_BY "one setup at a time: started by the setup (process %s), which holds the lock"
 #define LOG_MESSAGE "message box \"%s\": %s -> %s%s"
 #define LOG_ANSWER_OK "OK"
 #define LOG_ANSWER_YES "Yes"
@@ -126,6 +149,7 @@
 #define LOG_REGISTER64_NO_BYTES "its payload member does not check out"
 #define LOG_REGISTER64_NO_DIRECTORY "no directory only administrators can change could be made"
 #define LOG_REGISTER64_NOT_WRITTEN "it could not be written there"
+#define LOG_REGISTER64_NO_MARK "its environment could not say which setup started it"
 #define LOG_REGISTER64_START_FAILED "Windows did not start it (error %lu)"
 #define LOG_REGISTER64_ENDED "the 64-bit registration program ended with exit code %lu; %s removed"
 #define LOG_REGISTER64_STILL_RUNNING "the 64-bit registration program is still running; %s goes at the next restart"

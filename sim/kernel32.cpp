@@ -495,6 +495,7 @@ BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES
 }
 
 DWORD WaitForSingleObject(HANDLE object, DWORD) {
+    if (sim::IsMutexHandle(object)) return sim::WaitMutex(object);
     if (!IsProcessHandle(object, nullptr) || ((intptr_t)object - kProcessHandles) % 2) return Fail(ERROR_INVALID_HANDLE), WAIT_FAILED;
     return Current().processesHang ? WAIT_TIMEOUT : WAIT_OBJECT_0;
 }
@@ -511,7 +512,7 @@ BOOL GetExitCodeProcess(HANDLE process, LPDWORD code) {
 }
 
 BOOL CloseHandle(HANDLE h) {
-    if (Current().mappingHandles.erase(h)) return TRUE;
+    if (Current().mappingHandles.erase(h) || sim::CloseMutex(h)) return TRUE;
     if (h == (HANDLE)(intptr_t)0x7001 || IsProcessHandle(h, nullptr)) return TRUE;
     int idx = FromHandle(h);
     OpenFile* f = Handle(idx);
@@ -1164,6 +1165,7 @@ HANDLE CreateFileMappingA(HANDLE, LPSECURITY_ATTRIBUTES, DWORD, DWORD, DWORD, LP
 // other programs' opens and windows, and the records of what happened stay;
 // faults stop.
 void Machine::EndProcess() {
+    sim::EndProcessMutexes(*this);
     for (OpenFile& f : g_open)
         if (f.machine == this) f.used = false;
     for (FindState& f : g_finds) f.used = false;  // they name no machine; one runs at a time

@@ -289,6 +289,27 @@ class Machine {
     std::set<std::string> fileMappings;
     std::map<HANDLE, std::string> mappingHandles;  // handles the product holds
 
+    // Named mutexes (names case-sensitive): each with its owner, its access
+    // list (none: every process may open it), the process that holds it (0:
+    // free) and whether the last holder ended holding it.  The product's
+    // handles name the process that opened them, so a test can play a
+    // second process by changing `processId`.  "Global\" is a namespace
+    // from Windows 2000 on; NT 4.0 cannot find it (ERROR_PATH_NOT_FOUND).
+    struct Mutex {
+        std::string owner;
+        bool secured = false;
+        std::vector<Ace> dacl;
+        DWORD holder = 0;
+        bool abandoned = false;
+    };
+    std::map<std::string, Mutex> mutexes;
+    std::map<HANDLE, std::pair<std::string, DWORD>> mutexHandles;  // name, process id
+    int mutexHandleIds = 0;
+    // The process's token for objects it opens: its user, its owner and the
+    // groups every user has; Administrators when it runs elevated (its
+    // objects belong to Administrators) or as the system account.
+    Token ProcessToken() const;
+
     // Texts of the message boxes as GBK (wide ones converted), in order.
     std::vector<std::string> BoxTexts() const;
 
@@ -328,6 +349,17 @@ class Machine {
     // Absolute, folded key of a path after WOW64 redirection; "" when invalid.
     std::string Resolve(const std::string& path, std::string* display = nullptr) const;
 };
+
+// The owner and DACL a security descriptor gives an object created with it;
+// false for one that does not parse.
+bool CreationSecurity(LPSECURITY_ATTRIBUTES sa, std::string* owner, bool* secured, std::vector<Ace>* dacl);
+// The self-relative descriptor of an owner alone, as GetKernelObjectSecurity gives it.
+Bytes OwnerDescriptor(const std::string& owner);
+// Named mutexes: the handle's wait, its close, the process's end.
+bool IsMutexHandle(HANDLE handle);
+DWORD WaitMutex(HANDLE handle);
+bool CloseMutex(HANDLE handle);
+void EndProcessMutexes(Machine& m);
 
 // The file entry behind a handle of the simulated kernel32 (and its key).
 FileEntry* HandleEntry(HANDLE handle, std::string* key);

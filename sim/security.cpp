@@ -428,6 +428,15 @@ FileEntry* sim::HandleEntry(HANDLE handle, std::string* key);
 BOOL GetKernelObjectSecurity(HANDLE object, SECURITY_INFORMATION info, PSECURITY_DESCRIPTOR sd, DWORD cb,
                              LPDWORD cbNeeded) {
     Machine& m = Current();
+    if (sim::IsMutexHandle(object)) {
+        if (!cbNeeded || info != OWNER_SECURITY_INFORMATION) return Fail(ERROR_INVALID_PARAMETER);
+        if (m.Fault("GetKernelObjectSecurity")) return Fail(ERROR_ACCESS_DENIED);
+        sim::Bytes owner = sim::OwnerDescriptor(m.mutexes[m.mutexHandles[object].first].owner);
+        *cbNeeded = (DWORD)owner.size();
+        if (!sd || cb < owner.size()) return Fail(ERROR_INSUFFICIENT_BUFFER);
+        memcpy(sd, owner.data(), owner.size());
+        return TRUE;
+    }
     std::string key;
     FileEntry* e = sim::HandleEntry(object, &key);
     if (!e || !cbNeeded || info != DACL_SECURITY_INFORMATION) return Fail(ERROR_INVALID_PARAMETER);
@@ -477,4 +486,64 @@ bool sim::ApplyCreationSecurity(FileEntry& e, LPSECURITY_ATTRIBUTES sa) {
     e.daclProtected = isProtected;
     e.owner = Current().ownerSid;
     return true;
+}
+
+// ---- owners, and the objects named mutexes get ---------------------------------
+
+BOOL SetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR sd, PSID owner, BOOL) {
+    SECURITY_DESCRIPTOR* d = (SECURITY_DESCRIPTOR*)sd;
+    if (!d || (d->Control & SE_SELF_RELATIVE) || (owner && !IsValidSid(owner))) return Fail(ERROR_INVALID_PARAMETER);
+    d->Owner = owner;
+    return TRUE;
+}
+
+BOOL GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR sd, PSID* owner, LPBOOL defaulted) {
+    const SECURITY_DESCRIPTOR* d = (const SECURITY_DESCRIPTOR*)sd;
+    if (!d || !owner) return Fail(ERROR_INVALID_PARAMETER);
+    if (defaulted) *defaulted = FALSE;
+    if (d->Control & SE_SELF_RELATIVE) {
+        DWORD offset;
+        memcpy(&offset, (const BYTE*)sd + 4, 4);
+        *owner = offset ? (PSID)((BYTE*)sd + offset) : nullptr;
+    } else {
+        *owner = d->Owner;
+    }
+    return TRUE;
+}
+
+sim::Token Machine::ProcessToken() const {
+    Token token;
+    token.user = userSid;
+    token.groups = {ownerSid, sim::kSidEveryone, sim::kSidAuthenticatedUsers, sim::kSidUsers};
+    if (ownerSid == sim::kSidAdministrators || userSid == sim::kSidSystem) token.groups.insert(sim::kSidAdministrators);
+    return token;
+}
+
+bool sim::CreationSecurity(LPSECURITY_ATTRIBUTES sa, std::string* owner, bool* secured, std::vector<Ace>* dacl) {
+    Machine& m = Current();
+    *owner = m.ownerSid;
+    *secured = false;
+    dacl->clear();
+    if (!sa || !sa->lpSecurityDescriptor) return true;
+    const SECURITY_DESCRIPTOR* d = (const SECURITY_DESCRIPTOR*)sa->lpSecurityDescriptor;
+    if (d->Revision != SECURITY_DESCRIPTOR_REVISION || (d->Control & SE_SELF_RELATIVE)) return false;
+    if (d->Owner) *owner = SidText(d->Owner);
+    bool isProtected = false;
+    if (d->Control & SE_DACL_PRESENT) {
+        if (d->Dacl && !DaclOf(sa->lpSecurityDescriptor, dacl, &isProtected)) return false;
+        *secured = d->Dacl != nullptr;
+    }
+    return !owner->empty();
+}
+
+sim::Bytes sim::OwnerDescriptor(const std::string& owner) {
+    sim::Bytes sid = SidBytes(owner);
+    sim::Bytes out(20, 0);
+    out[0] = SECURITY_DESCRIPTOR_REVISION;
+    WORD control = SE_SELF_RELATIVE;
+    memcpy(&out[2], &control, 2);
+    DWORD offset = 20;
+    memcpy(&out[4], &offset, 4);
+    out.insert(out.end(), sid.begin(), sid.end());
+    return out;
 }

@@ -74,6 +74,10 @@ typedef PVOID PSID;
 #define ERROR_FILE_NOT_FOUND 2L
 #define ERROR_PATH_NOT_FOUND 3L
 #define ERROR_ACCESS_DENIED 5L
+#define ERROR_BAD_PATHNAME 161L
+#define ERROR_NOT_OWNER 288L
+#define ERROR_INVALID_OWNER 1307L
+#define ERROR_NO_SYSTEM_RESOURCES 1450L
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_NO_MORE_FILES 18L
@@ -310,6 +314,11 @@ BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES
                     LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD flags, LPVOID environment,
                     LPCSTR currentDirectory, LPSTARTUPINFOA startup, LPPROCESS_INFORMATION info);
 DWORD WaitForSingleObject(HANDLE object, DWORD ms);
+// Named mutexes
+#define WAIT_ABANDONED 0x80
+#define MUTEX_ALL_ACCESS 0x1F0001
+HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES sa, BOOL initialOwner, LPCSTR name);
+BOOL ReleaseMutex(HANDLE mutex);
 DWORD WaitForInputIdle(HANDLE process, DWORD ms);
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD code);
 void Sleep(DWORD ms);
@@ -510,6 +519,8 @@ BOOL GetAce(PACL acl, DWORD index, LPVOID* ace);
 BOOL InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR sd, DWORD revision);
 BOOL SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR sd, BOOL present, PACL dacl, BOOL defaulted);
 BOOL GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR sd, LPBOOL present, PACL* dacl, LPBOOL defaulted);
+BOOL SetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR sd, PSID owner, BOOL defaulted);
+BOOL GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR sd, PSID* owner, LPBOOL defaulted);
 BOOL GetKernelObjectSecurity(HANDLE object, SECURITY_INFORMATION info, PSECURITY_DESCRIPTOR sd, DWORD cb,
                              LPDWORD cbNeeded);
 BOOL SetKernelObjectSecurity(HANDLE object, SECURITY_INFORMATION info, PSECURITY_DESCRIPTOR sd);

@@ -31,8 +31,21 @@ static void WriteInstallFile(LPCSTR name, LPCSTR bytes, UINT cb) {
     LogFileWritten(name, path, cb);
 }
 
+// Copies `text` into `out` of `cbOut` bytes, cut to fit without splitting a
+// GBK character.
+static void CopyGbkCut(char* out, size_t cbOut, const char* text) {
+    size_t n = 0;
+    while (text[n] && n + 1 < cbOut) {
+        bool lead = (unsigned char)text[n] >= 0x81 && text[n + 1];
+        if (lead && n + 2 >= cbOut) break;
+        n += lead ? 2 : 1;
+    }
+    memcpy(out, text, n);
+    out[n] = 0;
+}
+
 void SetOrganisationAddress(LPCSTR text) {
-    CopyText(g_orgAddress.text, sizeof(g_orgAddress.text), text);
+    CopyGbkCut(g_orgAddress.text, sizeof(g_orgAddress.text), text ? text : "");
     g_orgAddress.given = true;
 }
 
@@ -173,15 +186,7 @@ bool ReadOrganisationAddress(char* out, size_t cbOut) {
     FindSettingValue(text, cb, NET_KEY_URL1, value);
     if (!value[0]) FindSettingValue(text, cb, NET_KEY_URL2, value);
 
-    // Cut to the caller's buffer without splitting a GBK character.
-    size_t n = 0;
-    while (value[n] && n + 1 < cbOut) {
-        bool lead = (unsigned char)value[n] >= 0x81 && value[n + 1];
-        if (lead && n + 2 >= cbOut) break;
-        n += lead ? 2 : 1;
-    }
-    memcpy(out, value, n);
-    out[n] = 0;
+    CopyGbkCut(out, cbOut, value);
     return true;
 }
 

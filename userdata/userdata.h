@@ -14,7 +14,7 @@ struct OrgAddress {
     bool shown;  // the options page showed the earlier address, or there was none
 };
 extern OrgAddress g_orgAddress;
-// Gives this run's address (cut to 99 bytes).
+// Gives this run's address (cut to 99 bytes, never inside a GBK character).
 void SetOrganisationAddress(LPCSTR text);
 // Takes the options page's field when the page is confirmed: an address the
 // user typed, or the earlier one the page showed.  An empty field that

@@ -2,6 +2,7 @@
 // grant and the low integrity level.
 #include <algorithm>
 #include "registry_snapshot.h"
+#include "setup/version.h"
 #include "sim_fixture.h"
 
 namespace {
@@ -26,14 +27,30 @@ class SysEntriesTest : public SimTest {
     }
 };
 
+// Besides its name and uninstaller, what detection rules read: the version,
+// the maker and the size (KiB, rounded up).  A reinstall replaces them.
 TEST_F(SysEntriesTest, UninstallEntryIsWideAndPointsAtTheSystemDirectory) {
-    WriteUninstallEntry();
-    WriteUninstallEntry();  // a repeated install rewrites the same entry
     const std::string entry = kUninstall + "\\vornqwb";
+    m.SetString(HKEY_LOCAL_MACHINE, entry, "DisplayVersion", "6.3");
+    g_ctx.programBytes = 1;
+    WriteUninstallEntry();
+    g_ctx.programBytes = 8 * 1024 * 1024 + 1;
+    WriteUninstallEntry();  // a repeated install rewrites the same entry
     sim::RegKey* key = m.Key(HKEY_LOCAL_MACHINE, entry);
     ASSERT_TRUE(key);
-    ASSERT_EQ(key->values.size(), 2u);
+    ASSERT_EQ(key->values.size(), 5u);
+    DWORD type = 0;
+    std::string size = m.GetValue(HKEY_LOCAL_MACHINE, entry, "EstimatedSize", &type);
+    EXPECT_EQ(type, (DWORD)REG_DWORD);
+    DWORD kib = 0;
+    ASSERT_EQ(size.size(), sizeof(kib));
+    memcpy(&kib, size.data(), sizeof(kib));
+    EXPECT_EQ(kib, 8u * 1024 + 1);
+    EXPECT_EQ(sim::Utf16ToUtf8(Wide(m.GetValue(HKEY_LOCAL_MACHINE, entry, "DisplayVersion"))),
+              std::string(VORN_VERSION_FULL, sizeof(VORN_VERSION_FULL)));
+    EXPECT_EQ(Wide(m.GetValue(HKEY_LOCAL_MACHINE, entry, "Publisher")), std::u16string(u"砚舟软件", 5));
     for (const sim::RegValue& v : key->values) {
+        if (v.name == "EstimatedSize") continue;
         EXPECT_TRUE(v.wide) << v.name;
         EXPECT_EQ(v.type, (DWORD)REG_SZ) << v.name;
     }

@@ -107,7 +107,7 @@ TEST(Windows8Test, HelpShowsWordsAndExitCodesAndWritesNothing) {
         std::u16string text = run.boxes.empty() ? sim::Utf8ToUtf16(run.Read(kLog)) : run.boxes[0].wtext;
         for (const char16_t* word :
              {u"智能砚舟 7.7 安装程序的命令行：", u"setvosrf32：", u"/quiet：", u"/log=<文件>：", u"regvo32=<目录>：",
-              u"5：", u"3010："}) {
+              u"/url=<网址>：", u"5：", u"3010：", u"1618："}) {
             EXPECT_NE(text.find(word), std::u16string::npos) << sim::Utf16ToUtf8(word);
         }
         // The log names the whole version, build number included.

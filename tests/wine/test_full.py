@@ -289,6 +289,15 @@ class Registry(FullScenario):
         self.assertEqual(self.hklm.value(key, "DisplayName"), "砚舟五笔")
         self.assertEqual(self.hklm.value(key, "UninstallString"), SYSTEM_DIR + "\\vorndel.exe")
         self.assertEqual(self.hklm.key(key).get("DisplayName").type, winelib.REG_SZ)
+        # What detection rules read: the setup's version, its maker, the
+        # payload's expanded size in KiB.
+        with open(os.path.join(os.path.dirname(__file__), "..", "..", "setup", "version.h")) as f:
+            version = ".".join(re.findall(r"#define VORN_VERSION_[A-Z]+ (\d+)", f.read()))
+        self.assertEqual(self.hklm.value(key, "DisplayVersion"), version)
+        self.assertEqual(self.hklm.value(key, "Publisher"), "砚舟软件")
+        size = self.hklm.key(key).get("EstimatedSize")
+        self.assertEqual(size.type, winelib.REG_DWORD)
+        self.assertEqual(size.value, (sum(len(d) for d in self.members.values()) + 1023) // 1024)
 
     def test_run_value(self):
         value = self.hklm.key(view(HKLM_RUN)).get("voyzsjgl")

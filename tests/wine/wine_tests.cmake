@@ -133,6 +133,14 @@ function(vorn_wine_suite family)
   # directory all through a silent install.
   vorn_wine_test(${family} win7-936 watched test_harden.WatchedInstall wine 300)
 
+  # Deployment: over the complete install, the address a silent upgrade keeps
+  # and /url= sets; in Xvfb, second setups while the first waits at a message
+  # box (1618, nothing changed).
+  vorn_wine_test(${family} win7-936 full.address test_deploy.Address wine-full 400 full_win7-936)
+  if(VORN_XVFB AND VORN_XDOTOOL)
+    vorn_wine_test(${family} win7-936 gui.second-setup test_deploy.SecondSetup wine-gui 400)
+  endif()
+
   # On the code-page-950 prefix: the layout entry the next install recognises.
   vorn_wine_test(${family} win7-950 traditional test_harden.TraditionalLayoutText wine 300)
 
