@@ -255,6 +255,20 @@ DWORD RegisterLayoutManually(void) {
     return written;
 }
 
+// True when `value` (an "Ime File" value: the bare name, or under Wine the
+// full path) names this input method's file.
+static bool NamesImeFile(LPCSTR value) {
+    LPCSTR name = value;
+    for (LPCSTR p = value; *p; p++) {
+        if ((BYTE)*p >= 0x81 && p[1]) {
+            p++;  // a double-byte character's trail byte is no separator
+            continue;
+        }
+        if (*p == '\\' || *p == '/') name = p + 1;
+    }
+    return lstrcmpiA(name, IME_FILE_VALUE) == 0;
+}
+
 // True when the input method file of the entries is in the system directory.
 static bool ImeFileInPlace(void) {
     char path[MAX_PATH];
@@ -282,7 +296,7 @@ DWORD FindRegisteredLayout(void) {
         if (status != ERROR_SUCCESS || !ParseLayoutId(name, &id) || id <= best ||
             RegOpenKeyExA(layouts, name, 0, KEY_READ, &sub) != ERROR_SUCCESS)
             continue;
-        bool ours = ReadRegText(sub, VALUE_IME_FILE, text, sizeof(text)) && lstrcmpiA(text, IME_FILE_VALUE) == 0 &&
+        bool ours = ReadRegText(sub, VALUE_IME_FILE, text, sizeof(text)) && NamesImeFile(text) &&
                     ReadRegText(sub, VALUE_LAYOUT_TEXT, text, sizeof(text)) && BeginsWithImeName(text, true);
         RegCloseKey(sub);
         if (ours) best = id;
