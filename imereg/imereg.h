@@ -44,6 +44,8 @@ DWORD FindRegisteredLayout(void);
 // he is not the account the setup runs as: his SID, or null.  Asked once per
 // run, and logged.
 const BYTE* OtherSessionUser(void);
+// True when the setup runs as the system account.
+bool RunsAsSystemAccount(void);
 // Gives that user what his own install gives him of the layout: the id
 // `layoutId` in his preload list (his hive is loaded while he is logged on).
 // His language list (Windows 8 and later) can only be changed by him: the

@@ -129,6 +129,7 @@
 #define LOG_SESSION_GRANT "installation directory's access for %s: %s"
 #define LOG_SESSION_PRELOAD "layout %s in the preload list of %s (HKEY_USERS\\%s): %s"
 #define LOG_SESSION_PROFILE_LATER "language list of %s: at his next logon, by the per-user step"
+#define LOG_PROFILE_SYSTEM_ACCOUNT "input profile not added for the system account: every user's language list gets it at his next logon"
 #define LOG_DONE "done"
 #define LOG_NOT_DONE "not done"
 #define LOG_PERUSER_STEP "per-user step: layout %08lx for this user's preload list"

@@ -31,6 +31,11 @@ const BYTE* OtherSessionUser(void) {
     return g_ctx.sessionUserAccount[0] ? g_ctx.sessionUserSid : NULL;
 }
 
+bool RunsAsSystemAccount(void) {
+    BYTE self[kSidBytes];
+    return CurrentUserSid(self, sizeof(self)) && IsSystemSid(self);
+}
+
 void AddLayoutForSessionUser(DWORD layoutId) {
     const BYTE* sid = OtherSessionUser();
     char text[kSidTextBytes];

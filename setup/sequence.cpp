@@ -54,7 +54,12 @@ static void RegisterKeyboardLayout(void) {
         FindImeInPreload();
         PromoteImeInPreload();
     }
-    AddLayoutToUserProfiles(layoutId);
+    // The system account's language list is no one's to use, and its call
+    // could only fail a deployment that did everything else.
+    if (!RunsAsSystemAccount())
+        AddLayoutToUserProfiles(layoutId);
+    else if (IsWindows8OrLater())
+        LogEvent(LOG_PROFILE_SYSTEM_ACCOUNT);
     AddLayoutForSessionUser(layoutId);
 }
 
