@@ -33,6 +33,14 @@ function(vorn_resource_script out name payload)
   else()
     set(VORN_RC_PAYLOAD_LINE "")
     set(VORN_RC_ROLE_LINE "#define VORN_RC_REGISTRATION")
+    # setupw64.exe is also the per-user step every user's logon runs: it
+    # must start unelevated.  Started by the elevated setup, it has the
+    # setup's rights all the same.
+    file(READ ${CMAKE_SOURCE_DIR}/res/setup.manifest manifest)
+    string(REPLACE "level=\"requireAdministrator\"" "level=\"asInvoker\"" manifest "${manifest}")
+    file(WRITE ${CMAKE_BINARY_DIR}/${name}.manifest "${manifest}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/res/setup.manifest)
+    set(VORN_RC_MANIFEST ${CMAKE_BINARY_DIR}/${name}.manifest)
   endif()
   configure_file(${CMAKE_SOURCE_DIR}/res/setup.rc.in ${out} @ONLY)
 endfunction()

@@ -29,6 +29,33 @@ bool FindImeInPreload(void);
 void PromoteImeInPreload(void);
 void SwapFirstTwoPreload(void);
 void AddLayoutToUserPreload(LPCSTR layoutId);
+// NT family: adds the layout id `id` (lower case) to the preload list of the
+// user whose hive `userRoot` is (HKEY_CURRENT_USER, or his key under
+// HKEY_USERS), unless the list holds an entry of this input method already.
+// Shows nothing.  True when the list holds one afterwards.
+bool AddImeToPreloadOf(HKEY userRoot, LPCSTR id);
+// The id of this input method's Keyboard Layouts entry ("IME file"
+// vornhu4.ime, this input method's layout text) whose file is in the system
+// directory; the highest when there are several; 0 when there is none (the
+// input method was uninstalled).
+DWORD FindRegisteredLayout(void);
+
+// The user at this session (the console's, under the system account) when
+// he is not the account the setup runs as: his SID, or null.  Asked once per
+// run, and logged.
+const BYTE* OtherSessionUser(void);
+// True when the setup runs as the system account.
+bool RunsAsSystemAccount(void);
+// Gives that user what his own install gives him of the layout: the id
+// `layoutId` in his preload list (his hive is loaded while he is logged on).
+// His language list (Windows 8 and later) can only be changed by him: the
+// per-user step does it at his next logon.
+void AddLayoutForSessionUser(DWORD layoutId);
+// The per-user step of every user's logon (Active Setup): the layout in his
+// preload list and, on Windows 8 and later, his language list.  Nothing
+// when the input method is not (or no longer) installed.  Shows nothing.
+// True when the layout was found.
+bool RunPerUserStep(void);
 
 // Shared by the registration files.
 // True on the NT family (bit 31 of GetVersion clear), false on 9x.
@@ -65,5 +92,10 @@ void WriteAutoStartEntry(LPCSTR command);
 // that did not reach the system directory.
 void RemoveAutoStartEntry(void);
 void WriteBrowserTag(void);
+// The Active Setup entry that makes every user's next logon run `command`
+// (the per-user step), once per user and version; RemovePerUserEntry takes
+// it away when there is no step program to run.  64-bit registry view.
+void WritePerUserEntry(LPCSTR command);
+void RemovePerUserEntry(void);
 int GrantUserFullAccess(LPCSTR directory);
 void SetLowIntegrity(void);

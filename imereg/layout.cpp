@@ -3,6 +3,8 @@
 // of an earlier version or choosing a new layout id above every other.
 #include "imereg/imereg.h"
 #include "imereg/texts.h"
+#include "payload/payload.h"
+#include "payload/texts.h"
 #include "setup/context.h"
 #include "setup/log.h"
 
@@ -251,4 +253,54 @@ DWORD RegisterLayoutManually(void) {
     }
     AddLayoutToUserPreload(id);
     return written;
+}
+
+// True when `value` (an "Ime File" value: the bare name, or under Wine the
+// full path) names this input method's file.
+static bool NamesImeFile(LPCSTR value) {
+    LPCSTR name = value;
+    for (LPCSTR p = value; *p; p++) {
+        if ((BYTE)*p >= 0x81 && p[1]) {
+            p++;  // a double-byte character's trail byte is no separator
+            continue;
+        }
+        if (*p == '\\' || *p == '/') name = p + 1;
+    }
+    return lstrcmpiA(name, IME_FILE_VALUE) == 0;
+}
+
+// True when the input method file of the entries is in the system directory.
+static bool ImeFileInPlace(void) {
+    char path[MAX_PATH];
+    FetchSystemDirectory();
+    if (!g_ctx.systemDir[0] || !FormatPath(path, sizeof(path), FMT_SYSTEM_IME, g_ctx.systemDir)) return false;
+    PVOID redirection = DisableFsRedirection();
+    bool there = GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+    RestoreFsRedirection(redirection);
+    return there;
+}
+
+DWORD FindRegisteredLayout(void) {
+    HKEY layouts;
+    if (!ImeFileInPlace() || RegOpenKeyExA(HKEY_LOCAL_MACHINE, KEY_LAYOUTS, 0, KEY_READ, &layouts) != ERROR_SUCCESS)
+        return 0;
+    DWORD best = 0;
+    char name[kNameBytes];
+    char text[kLayoutTextBytes];
+    for (DWORD index = 0;; index++) {
+        DWORD cch = sizeof(name);
+        LSTATUS status = RegEnumKeyExA(layouts, index, name, &cch, NULL, NULL, NULL, NULL);
+        if (status == ERROR_NO_MORE_ITEMS || (status != ERROR_SUCCESS && status != ERROR_MORE_DATA)) break;
+        DWORD id = 0;
+        HKEY sub;
+        if (status != ERROR_SUCCESS || !ParseLayoutId(name, &id) || id <= best ||
+            RegOpenKeyExA(layouts, name, 0, KEY_READ, &sub) != ERROR_SUCCESS)
+            continue;
+        bool ours = ReadRegText(sub, VALUE_IME_FILE, text, sizeof(text)) && NamesImeFile(text) &&
+                    ReadRegText(sub, VALUE_LAYOUT_TEXT, text, sizeof(text)) && BeginsWithImeName(text, true);
+        RegCloseKey(sub);
+        if (ours) best = id;
+    }
+    RegCloseKey(layouts);
+    return best;
 }

@@ -297,6 +297,39 @@ static void AddTo9xList(HKEY preload, LPCSTR id) {
     Set9xEntry(preload, name, id);
 }
 
+// True when the NT preload list `preload` holds an entry of this input
+// method, under whatever id an earlier registration gave it.
+static bool NtListHoldsIme(HKEY preload) {
+    HKEY layouts;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, KEY_LAYOUTS, 0, KEY_READ, &layouts) != ERROR_SUCCESS) return false;
+    bool holds = false;
+    char name[kValueNameBytes];
+    char id[kPreloadIdBytes];
+    char text[kLayoutTextBytes];
+    for (int n = 1; n <= kPreloadMax && !holds; n++) {
+        EntryName(name, n);
+        if (!ReadRegText(preload, name, id, sizeof(id))) break;
+        HKEY sub;
+        if (!id[0] || RegOpenKeyExA(layouts, id, 0, KEY_READ, &sub) != ERROR_SUCCESS) continue;
+        holds = ReadRegText(sub, VALUE_LAYOUT_TEXT, text, sizeof(text)) && BeginsWithImeName(text, true);
+        RegCloseKey(sub);
+    }
+    RegCloseKey(layouts);
+    return holds;
+}
+
+bool AddImeToPreloadOf(HKEY userRoot, LPCSTR id) {
+    HKEY layout, preload;
+    if (!id || !id[0] || !IsNtFamily() || !OpenNtPreload(userRoot, KEY_USER_LAYOUT, &layout, &preload)) return false;
+    bool holds = preload && NtListHoldsIme(preload);
+    if (preload && !holds) {
+        AddToNtList(preload, id);
+        holds = NtListHoldsIme(preload);
+    }
+    CloseNtPreload(layout, preload);
+    return holds;
+}
+
 void AddLayoutToUserPreload(LPCSTR id) {
     if (!id || !id[0]) return;
     LogRegistryKey(LOG_ROOT_HKCU, KEY_USER_LAYOUT, KEY_PRELOAD);

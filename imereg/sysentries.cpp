@@ -9,6 +9,7 @@
 #include "payload/payload.h"
 #include "setup/context.h"
 #include "setup/log.h"
+#include "setup/version.h"
 
 enum { kSystemDirChars = 100 };
 
@@ -134,7 +135,68 @@ void WriteBrowserTag(void) {
 int GrantUserFullAccess(LPCSTR directory) {
     BYTE user[kSidBytes];
     if (!directory || !CurrentUserSid(user, sizeof(user))) return 0;
-    return GrantDirectoryAccess(directory, user) ? 1 : 0;
+    int granted = GrantDirectoryAccess(directory, user) ? 1 : 0;
+    // The user who sits there, when the setup runs as someone else: his
+    // input method writes its dictionaries there, not the installer's.
+    const BYTE* other = OtherSessionUser();
+    if (other)
+        LogEventAnsi(LOG_SESSION_GRANT, g_ctx.sessionUserAccount,
+                     GrantDirectoryAccess(directory, other) ? LOG_DONE : LOG_NOT_DONE);
+    return granted;
+}
+
+// The 64-bit registry view on 64-bit Windows, where Active Setup runs the
+// 64-bit per-user program: a 32-bit setup would otherwise write into
+// Wow6432Node.
+static REGSAM MachineView(void) { return Is64BitWindows() ? KEY_WOW64_64KEY : 0; }
+
+void WritePerUserEntry(LPCSTR command) {
+    HKEY parent, entry;
+    REGSAM view = MachineView();
+    if (!command) return;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, KEY_ACTIVE_SETUP, 0, KEY_READ | view, &parent) != ERROR_SUCCESS) {
+        NoteFailure();
+        return;
+    }
+    if (RegCreateKeyExA(parent, ACTIVE_SETUP_ID, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS | view, NULL, &entry,
+                        NULL) != ERROR_SUCCESS) {
+        RegCloseKey(parent);
+        NoteFailure();
+        return;
+    }
+    LogRegistryKey(LOG_ROOT_HKLM, KEY_ACTIVE_SETUP, ACTIVE_SETUP_ID);
+    WriteWideText(entry, WSZ(""), ACTIVE_SETUP_NAME_W);
+    // Active Setup runs the step again for a user only when this is higher
+    // than what his own key remembers.
+    if (WriteRegText(entry, VALUE_AS_VERSION, ACTIVE_SETUP_VERSION) != ERROR_SUCCESS ||
+        WriteRegText(entry, VALUE_AS_STUB_PATH, command) != ERROR_SUCCESS)
+        NoteFailure();
+    DWORD installed = 1;
+    if (RegSetValueExA(entry, VALUE_AS_IS_INSTALLED, 0, REG_DWORD, (const BYTE*)&installed, sizeof(installed)) ==
+        ERROR_SUCCESS)
+        LogEvent(LOG_AS_VALUE_DWORD, VALUE_AS_IS_INSTALLED, (unsigned long)installed);
+    else
+        NoteFailure();
+    RegCloseKey(entry);
+    RegCloseKey(parent);
+}
+
+// An entry whose program is missing would be run at every logon in vain:
+// IsInstalled 0 makes Active Setup pass it by.
+void RemovePerUserEntry(void) {
+    HKEY parent, entry;
+    REGSAM view = MachineView();
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, KEY_ACTIVE_SETUP, 0, KEY_READ | view, &parent) != ERROR_SUCCESS) return;
+    if (RegOpenKeyExA(parent, ACTIVE_SETUP_ID, 0, KEY_SET_VALUE | view, &entry) == ERROR_SUCCESS) {
+        DWORD installed = 0;
+        if (RegSetValueExA(entry, VALUE_AS_IS_INSTALLED, 0, REG_DWORD, (const BYTE*)&installed, sizeof(installed)) ==
+            ERROR_SUCCESS)
+            LogEvent(LOG_AS_DISABLED, ACTIVE_SETUP_ID);
+        else
+            NoteFailure();
+        RegCloseKey(entry);
+    }
+    RegCloseKey(parent);
 }
 
 void SetLowIntegrity(void) {

@@ -67,6 +67,20 @@
 // Earlier tokens are this one with its fifth and sixth characters changed.
 #define BROWSER_TOKEN_OLDEST "tavk6300"
 
+// Active Setup: every user's next logon runs the per-user step once per
+// version.  The id stays the same for every version of the product.
+#define KEY_ACTIVE_SETUP "SOFTWARE\\Microsoft\\Active Setup\\Installed Components"
+#define ACTIVE_SETUP_ID "{6B0E3F52-9A7C-4D18-B2E4-5C1F0A9D7E36}"
+#define ACTIVE_SETUP_NAME_W WSZ("智能砚舟")
+#define VALUE_AS_VERSION "Version"
+#define VALUE_AS_STUB_PATH "StubPath"
+#define VALUE_AS_IS_INSTALLED "IsInstalled"
+// "7,7,1,0": Active Setup's form of the version.
+#define ACTIVE_SETUP_VERSION                                                                              \
+    VORN_VERSION_STR(VORN_VERSION_MAJOR) "," VORN_VERSION_STR(VORN_VERSION_MINOR) "," VORN_VERSION_STR( \
+        VORN_VERSION_BUILD) "," VORN_VERSION_STR(VORN_VERSION_REVISION)
+#define FMT_PERUSER_COMMAND "\"%s\" /peruser"
+
 // The low integrity level, through the system's own icacls.exe.
 #define FMT_ICACLS "\"%s\\icacls.exe\" \"%s\" /SetIntegrityLevel Level: L"
 
@@ -120,3 +134,14 @@
 #define LOG_PROFILE_NO_DLL "input profile %s not added: %s cannot be loaded"
 #define LOG_PROFILE_NO_FUNCTION "input profile %s not added: %s has no InstallLayoutOrTip"
 #define LOG_PROFILE_NO_LAYOUT "input profile not added: the registration gave no layout id"
+#define LOG_AS_VALUE_DWORD "registry value \"%s\" = %lu"
+#define LOG_AS_DISABLED "Active Setup entry %s: IsInstalled = 0 (no per-user program in the system directory)"
+#define LOG_SESSION_USER "the user at the session is %s (%s), not the account the setup runs as: he gets the layout and the installation directory's access too"
+#define LOG_SESSION_GRANT "installation directory's access for %s: %s"
+#define LOG_SESSION_PRELOAD "layout %s in the preload list of %s (HKEY_USERS\\%s): %s"
+#define LOG_SESSION_PROFILE_LATER "language list of %s: at his next logon, by the per-user step"
+#define LOG_PROFILE_SYSTEM_ACCOUNT "input profile not added for the system account: every user's language list gets it at his next logon"
+#define LOG_DONE "done"
+#define LOG_NOT_DONE "not done"
+#define LOG_PERUSER_STEP "per-user step: layout %08lx for this user's preload list"
+#define LOG_PERUSER_NOTHING "per-user step: the input method is not installed; nothing changed"

@@ -161,6 +161,17 @@ struct AdministratorsOnly {
     } dacl;
 };
 bool MakeAdministratorsOnly(AdministratorsOnly* out, DWORD mask, bool ownedByAdministrators);
+// True when `sid` is the system account's (S-1-5-18).
+bool IsSystemSid(const BYTE* sid);
+// "S-1-5-21-…", the name of the user's hive under HKEY_USERS; false when it
+// does not fit.
+bool SidToText(const BYTE* sid, char* out, size_t cbOut);
+// The user logged on at the session that matters to this program: the
+// console's when it runs as the system account, else its own session's
+// (who logged on there, whoever this program runs as).  His SID and
+// "DOMAIN\user"; false when nobody is logged on there or it cannot be told
+// (NT 4.0 and 2000 lack the calls).
+bool SessionUserSid(BYTE* sid, DWORD cbSid, char* account, size_t cbAccount);
 // Creates a new directory in `parent` that only administrators and the
 // system account may change (the access list given at creation, not
 // inherited, passed on to what is created in it); its path into `out`.

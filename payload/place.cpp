@@ -305,7 +305,8 @@ static void PlaceUninstaller(LPCSTR name) {
 void RecoverSetAsideFiles(void) {
     char path[MAX_PATH];
     RecoverSetAsideIn(g_ctx.installDir);
-    static const char* const kSystemFiles[] = {FMT_SYSTEM_IME, FMT_SYSTEM_UNINSTALLER, FMT_SYSTEM_COMPANION};
+    static const char* const kSystemFiles[] = {FMT_SYSTEM_IME, FMT_SYSTEM_UNINSTALLER, FMT_SYSTEM_COMPANION,
+                                               FMT_SYSTEM_PERUSER};
     PVOID redirection = DisableFsRedirection();
     for (size_t i = 0; i < sizeof(kSystemFiles) / sizeof(kSystemFiles[0]); i++)
         if (g_ctx.systemDir[0] && FormatPath(path, sizeof(path), kSystemFiles[i], g_ctx.systemDir))
@@ -360,6 +361,33 @@ static void PlaceRunProgram(void) {
         ReportCopyFailure(target);
 }
 
+// The per-user step that every user's next logon runs (Active Setup): the
+// 64-bit program's verified bytes, which hold the step too, in the system
+// directory, where only administrators may write.  32-bit Windows has no
+// such program in the payload.  Its path into g_ctx.perUserProgram.
+static void PlacePerUserProgram(void) {
+    char target[MAX_PATH];
+    DWORD cb = 0;
+    g_ctx.perUserProgram[0] = 0;
+    if (!Is64BitWindows()) {
+        LogEvent(LOG_PERUSER_32BIT);
+        return;
+    }
+    FetchSystemDirectory();
+    bool formed = g_ctx.systemDir[0] && FormatPath(target, sizeof(target), FMT_SYSTEM_PERUSER, g_ctx.systemDir);
+    BYTE* data = formed ? VerifiedBytes(NAME_SETUPW64, true, &cb) : NULL;
+    PVOID redirection = DisableFsRedirection();
+    bool placed = data && WriteFileWhole(target, data, cb);
+    RestoreFsRedirection(redirection);
+    if (placed) {
+        LogFileWritten(NAME_SETUPW64, target, cb);
+        CopyText(g_ctx.perUserProgram, sizeof(g_ctx.perUserProgram), target);
+    } else {
+        LogEvent(LOG_PERUSER_NOT_PLACED, formed ? target : FMT_SYSTEM_PERUSER);
+        NoteFailure();
+    }
+}
+
 static void DeleteStubs(void) {
     static const char* const kStubs[] = {NAME_STUB32, NAME_STUB32_BIG5, NAME_STUB64, NAME_STUB64_BIG5};
     for (size_t i = 0; i < sizeof(kStubs) / sizeof(kStubs[0]); i++) {
@@ -411,6 +439,7 @@ void PlaceProgramFiles(int pass) {
         PlaceUninstaller(NAME_UNINSTALLER64);
         UseVistaCompanion();
         PlaceRunProgram();
+        PlacePerUserProgram();
     } else {
         FetchSystemDirectory();
         bool vista = g_ctx.windowsMajor >= 6;
@@ -422,6 +451,7 @@ void PlaceProgramFiles(int pass) {
         }
         PlaceUninstaller(NAME_UNINSTALLER);
         PlaceRunProgram();
+        PlacePerUserProgram();
     }
 
     WritePatchedCopy(NAME_SETUPW64);

@@ -49,6 +49,79 @@ bool CurrentUserSid(BYTE* sid, DWORD cbSid) {
     return got;
 }
 
+bool IsSystemSid(const BYTE* sid) {
+    BYTE system[kSidBytes];
+    SystemSid(system);
+    return sid && IsValidSid((PSID)sid) && EqualSid((PSID)sid, (PSID)system);
+}
+
+bool SidToText(const BYTE* sid, char* out, size_t cbOut) {
+    if (!sid || !IsValidSid((PSID)sid) || !cbOut) return false;
+    unsigned long long authority = 0;
+    for (int i = 0; i < 6; i++) authority = (authority << 8) | sid[2 + i];
+    int cch = snprintf(out, cbOut, "S-%u-%llu", (unsigned)sid[0], authority);
+    for (BYTE i = 0; i < sid[1] && cch >= 0 && (size_t)cch < cbOut; i++) {
+        DWORD sub;
+        memcpy(&sub, sid + 8 + 4 * i, sizeof(sub));
+        cch += snprintf(out + cch, cbOut - (size_t)cch, "-%lu", (unsigned long)sub);
+    }
+    if (cch >= 0 && (size_t)cch < cbOut) return true;
+    out[0] = 0;
+    return false;
+}
+
+// One text of `session` from WTSQuerySessionInformationA into `out`.
+static bool SessionText(VORN_WTSQUERYA query, VORN_WTSFREE release, DWORD session, int what, char* out,
+                        size_t cbOut) {
+    LPSTR text = NULL;
+    DWORD cbText = 0;
+    out[0] = 0;
+    if (!query(NULL, session, what, &text, &cbText) || !text) return false;
+    int cch = snprintf(out, cbOut, "%s", text);
+    release(text);
+    return cch > 0 && (size_t)cch < cbOut;
+}
+
+bool SessionUserSid(BYTE* sid, DWORD cbSid, char* account, size_t cbAccount) {
+    BYTE self[kSidBytes];
+    if (!CurrentUserSid(self, sizeof(self))) return false;
+    HMODULE kernel = GetModuleHandleA(DLL_KERNEL32);
+    char path[MAX_PATH];
+    HMODULE wts = LoadSystemLibrary(DLL_WTSAPI32, path, sizeof(path));
+    VORN_WTSQUERYA query = wts ? ProcAs<VORN_WTSQUERYA>(GetProcAddress(wts, FN_WTS_QUERY)) : NULL;
+    VORN_WTSFREE release = wts ? ProcAs<VORN_WTSFREE>(GetProcAddress(wts, FN_WTS_FREE)) : NULL;
+    // The system account has no session of a user: the console's is the
+    // one a person sits at.  Anyone else asks about his own session, where
+    // the user who logged on may not be the account this program runs as.
+    DWORD session = VORN_WTS_CURRENT_SESSION;
+    bool attached = true;
+    if (IsSystemSid(self)) {
+        VORN_CONSOLESESSION console =
+            kernel ? ProcAs<VORN_CONSOLESESSION>(GetProcAddress(kernel, FN_CONSOLE_SESSION)) : NULL;
+        // 0xFFFFFFFF: no session is attached to the console.
+        session = console ? console() : 0xFFFFFFFFu;
+        attached = session != 0xFFFFFFFFu;
+    } else {
+        VORN_PIDTOSESSION own = kernel ? ProcAs<VORN_PIDTOSESSION>(GetProcAddress(kernel, FN_PID_TO_SESSION)) : NULL;
+        DWORD mine = 0;
+        if (own && own(GetCurrentProcessId(), &mine)) session = mine;
+    }
+    char user[128], domain[128];
+    DWORD cbFound = cbSid;
+    char foundDomain[128];
+    DWORD cchFoundDomain = sizeof(foundDomain);
+    SID_NAME_USE use;
+    bool found = query && release && attached &&
+                 SessionText(query, release, session, VORN_WTS_USER_NAME, user, sizeof(user)) &&
+                 SessionText(query, release, session, VORN_WTS_DOMAIN_NAME, domain, sizeof(domain)) &&
+                 snprintf(account, cbAccount, "%s\\%s", domain, user) < (int)cbAccount &&
+                 LookupAccountNameA(NULL, account, sid, &cbFound, foundDomain, &cchFoundDomain, &use) &&
+                 IsValidSid((PSID)sid);
+    if (wts) FreeLibrary(wts);
+    if (!found && cbAccount) account[0] = 0;
+    return found;
+}
+
 // Appends an ACE granting (or denying) `mask` to `sid` with `flags`.
 static bool AppendAce(PACL acl, const BYTE* sid, DWORD mask, BYTE flags, BYTE type = ACCESS_ALLOWED_ACE_TYPE) {
     BYTE ace[sizeof(ACE_HEADER) + sizeof(DWORD) + kSidBytes];

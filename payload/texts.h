@@ -57,6 +57,11 @@
 #define FN_WOW64DISABLE "Wow64DisableWow64FsRedirection"
 #define FN_WOW64REVERT "Wow64RevertWow64FsRedirection"
 #define FN_SET_SD_CONTROL "SetSecurityDescriptorControl"
+#define DLL_WTSAPI32 "wtsapi32.dll"
+#define FN_CONSOLE_SESSION "WTSGetActiveConsoleSessionId"
+#define FN_PID_TO_SESSION "ProcessIdToSessionId"
+#define FN_WTS_QUERY "WTSQuerySessionInformationA"
+#define FN_WTS_FREE "WTSFreeMemory"
 // A directory the setup makes for a program it starts: "vornsetup.<process
 // id>.<tick count>.<attempt>".
 #define FMT_PRIVATE_DIR "%s\\vornsetup.%lu.%lu.%d"
@@ -95,6 +100,10 @@
 #define FMT_SYSTEM_IME "%s\\vornhu4.ime"
 #define FMT_SYSTEM_UNINSTALLER "%s\\vorndel.exe"
 #define FMT_SYSTEM_COMPANION "%s\\vorntavk.exe"
+// The per-user step: the 64-bit program's bytes under a name of its own.
+#define FMT_SYSTEM_PERUSER "%s\\vornuser.exe"
+#define LOG_PERUSER_NOT_PLACED "per-user program %s not placed: every user's logon gets no layout from it"
+#define LOG_PERUSER_32BIT "per-user program: none on 32-bit Windows (the payload's program is 64-bit)"
 
 // The skin step and its dialog.
 #define MSG_PAYLOAD_NOT_COPIED "上述文件没有成功复制，请重新下载安装！\r\n"

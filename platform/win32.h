@@ -58,3 +58,12 @@ typedef BOOL(WINAPI* VORN_INSTALLLAYOUTORTIP)(LPCWSTR, DWORD);
 // Looked up at run time: Windows XP 32-bit has neither.
 typedef BOOL(WINAPI* VORN_WOW64DISABLE)(PVOID*);
 typedef BOOL(WINAPI* VORN_WOW64REVERT)(PVOID);
+
+// Terminal services, looked up at run time: NT 4.0 and 2000 lack parts of
+// them (WTSGetActiveConsoleSessionId came with XP).  WTS_INFO_CLASS values.
+typedef DWORD(WINAPI* VORN_CONSOLESESSION)(void);
+typedef BOOL(WINAPI* VORN_PIDTOSESSION)(DWORD, DWORD*);
+typedef BOOL(WINAPI* VORN_WTSQUERYA)(HANDLE, DWORD, int, LPSTR*, DWORD*);
+typedef void(WINAPI* VORN_WTSFREE)(PVOID);
+enum { VORN_WTS_USER_NAME = 5, VORN_WTS_DOMAIN_NAME = 7 };
+#define VORN_WTS_CURRENT_SESSION ((DWORD)-1)

@@ -56,6 +56,14 @@ struct InstallContext {
     // The companion program every user's logon starts: its copy in a system
     // directory ("" until placed).
     char runProgram[MAX_PATH];
+    // The per-user step every user's next logon runs (Active Setup): its
+    // copy in the system directory ("" until placed).
+    char perUserProgram[MAX_PATH];
+    // The user logged on at the session (the console's, under the system
+    // account) when he is not the account this program runs as; asked once.
+    int sessionUserAsked;
+    BYTE sessionUserSid[SECURITY_MAX_SID_SIZE];
+    char sessionUserAccount[256];  // "DOMAIN\user"; "" when there is no such user
     int registrationResult;
     // The bytes the payload's members expand to: the uninstall entry's size.
     DWORD programBytes;

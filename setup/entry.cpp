@@ -96,6 +96,7 @@ struct AdminWords {
     bool help;  // "/?" or "/help"
     bool urlGiven;
     char url[kTokenBytes];  // the bytes after "/url=" (cut to the organisation address when given)
+    bool perUser;  // "/peruser": the per-user step of a logon
     char logPath[kTokenBytes];
     char modeLine[kModeLineBytes];
 };
@@ -153,6 +154,8 @@ static void ReadAdminWords(LPCSTR commandLine) {
         } else if (fits && (strcmp(word, WORD_HELP_SHORT) == 0 ||
                             (strlen(word) == strlen(WORD_HELP) && SameAscii(word, WORD_HELP, strlen(WORD_HELP))))) {
             s_words.help = true;
+        } else if (fits && strlen(word) == strlen(WORD_PERUSER) && SameAscii(word, WORD_PERUSER, strlen(WORD_PERUSER))) {
+            s_words.perUser = true;
         } else if (strlen(word) >= cbLog && SameAscii(word, WORD_LOG, cbLog)) {
             // A cut path would name another file: no log then.
             if (fits) CopyText(s_words.logPath, sizeof(s_words.logPath), word + cbLog);
@@ -214,6 +217,17 @@ static LPCSTR SilentExitMeaning(int exitCode) {
 }
 
 // ---- run modes -------------------------------------------------------------
+
+// The per-user step, as every user's logon runs it: never elevated, nothing
+// shown, nothing but this user's settings changed; no rights check, no path
+// record, no probe.
+static int RunPerUserMode(LPCSTR commandLine) {
+    g_ctx.quiet = 1;
+    if (s_words.logPath[0]) LogOpen(s_words.logPath);
+    LogStart(commandLine);
+    RunPerUserStep();
+    return LogEnd(0, LOG_EXIT_PERUSER);
+}
 
 static int RunRegistrationMode(LPCSTR commandLine) {
     ParseRegistrationDirectory(commandLine);
@@ -284,6 +298,7 @@ static int RunSetup(HINSTANCE instance, LPCSTR commandLine, int showCommand) {
     LPCSTR modeLine = ModeLine(commandLine);
     bool registration = ContainsWord(modeLine, WORD_REGISTER);
     bool silent = !registration && ContainsWord(modeLine, WORD_SILENT);
+    if (!registration && s_words.perUser) return RunPerUserMode(commandLine);
     // The registration program's command line ends with a directory, which
     // may hold a word like "/help": it never asks for the help.
     if (s_words.help && !registration) return ShowHelp(commandLine);

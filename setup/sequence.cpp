@@ -3,6 +3,7 @@
 // on, except for a locked old input method, which stops it before anything
 // is placed or registered.
 #include "imereg/imereg.h"
+#include "imereg/texts.h"
 #include "payload/payload.h"
 #include "payload/texts.h"
 #include "setup/context.h"
@@ -53,7 +54,13 @@ static void RegisterKeyboardLayout(void) {
         FindImeInPreload();
         PromoteImeInPreload();
     }
-    AddLayoutToUserProfiles(layoutId);
+    // The system account's language list is no one's to use, and its call
+    // could only fail a deployment that did everything else.
+    if (!RunsAsSystemAccount())
+        AddLayoutToUserProfiles(layoutId);
+    else if (IsWindows8OrLater())
+        LogEvent(LOG_PROFILE_SYSTEM_ACCOUNT);
+    AddLayoutForSessionUser(layoutId);
 }
 
 // ---- the 64-bit registration program -------------------------------------------
@@ -234,6 +241,12 @@ void RunInstallSequence(void) {
     else
         RemoveAutoStartEntry();
     EndStep(STEP_AUTOSTART);
+    BeginStep(STEP_PERUSER);
+    if (g_ctx.perUserProgram[0] && FormatPath(path, sizeof(path), FMT_PERUSER_COMMAND, g_ctx.perUserProgram))
+        WritePerUserEntry(path);
+    else
+        RemovePerUserEntry();
+    EndStep(STEP_PERUSER);
     if (Is64BitWindows()) {
         BeginStep(STEP_REGISTER64);
         StartRegistration64();

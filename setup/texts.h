@@ -21,6 +21,8 @@
 #define WORD_REGISTER "regvo32"
 #define WORD_REGISTER_DIR "regvo32="
 #define WORD_SILENT "setvosrf32"
+// The per-user step that every user's logon runs (Active Setup).
+#define WORD_PERUSER "/peruser"
 
 // Paths.
 #define PROBE_TEXT "vornisadmin"
@@ -122,6 +124,7 @@
 #define LOG_PAYLOAD_MISSING "the payload resource or the 2 MiB work buffer could not be had"
 #define LOG_END "end: exit code %d (%s), %lu ms"
 #define LOG_EXIT_OK "installed; no step reported a failure"
+#define LOG_EXIT_PERUSER "per-user step done"
 #define LOG_EXIT_STEP_FAILED "the install ran to its end, but a step reported a failure"
 #define LOG_EXIT_IME_LOCKED "stopped before anything was placed: the earlier input method is locked"
 #define LOG_EXIT_NO_PAYLOAD "the payload resource or the work buffer could not be had"
@@ -162,6 +165,7 @@
 #define STEP_REPLACE "program files, full input methods"
 #define STEP_BROWSER "browser tag"
 #define STEP_AUTOSTART "auto-start entry"
+#define STEP_PERUSER "every user's next logon (Active Setup)"
 #define STEP_REGISTER64 "64-bit registration program"
 #define LOG_FILE_PLACED "file %s -> %s, %lu bytes"
 #define LOG_FILE_PLACED_NO_SIZE "file %s -> %s"

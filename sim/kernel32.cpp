@@ -867,6 +867,7 @@ HMODULE const kAdvapi = (HMODULE)(intptr_t)0x77000000;
 HMODULE const kKernel = (HMODULE)(intptr_t)0x76000000;
 HMODULE const kFileDll = (HMODULE)(intptr_t)0x10000000;  // a DLL file found by the search
 HMODULE const kInputDll = (HMODULE)(intptr_t)0x75000000;
+HMODULE const kWtsDll = (HMODULE)(intptr_t)0x74000000;
 const DWORD kSearchSystem32 = 0x800;                    // LOAD_LIBRARY_SEARCH_SYSTEM32
 
 void WINAPI SimMd5Init(VORN_MD5_CTX* ctx);
@@ -926,6 +927,7 @@ HMODULE LoadFile(Machine& m, const std::string& path) {
     bool inSystem = dir == sim::FoldGbk(m.SystemDir(), false) || dir == sim::FoldGbk(m.Wow64Dir(), false);
     if (inSystem && (base == "kernel32.dll" || base == "advapi32.dll")) return GetModuleHandleA(base.c_str());
     if (inSystem && base == "input.dll") return m.inputDll ? kInputDll : nullptr;
+    if (inSystem && base == "wtsapi32.dll") return m.wtsAvailable ? kWtsDll : nullptr;
     if (!e || e->dir) return nullptr;
     m.loadedDlls.push_back(e->path);
     return kFileDll;
@@ -989,6 +991,14 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
         return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&SimSetDefaultDllDirectories));
     if (module == kKernel && n == "SetDllDirectoryW" && !m.win9x)
         return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&SimSetDllDirectoryW));
+    if (m.wtsAvailable && module == kKernel && n == "WTSGetActiveConsoleSessionId")
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&sim::SimConsoleSession));
+    if (m.wtsAvailable && module == kKernel && n == "ProcessIdToSessionId")
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&sim::SimProcessIdToSessionId));
+    if (module == kWtsDll && n == "WTSQuerySessionInformationA")
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&sim::SimWtsQuerySessionInformationA));
+    if (module == kWtsDll && n == "WTSFreeMemory")
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&sim::SimWtsFreeMemory));
     if (module == kKernel && m.wow64ApiAvailable) {
         if (n == "Wow64DisableWow64FsRedirection") return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&SimWow64Disable));
         if (n == "Wow64RevertWow64FsRedirection") return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&SimWow64Revert));

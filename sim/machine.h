@@ -171,6 +171,15 @@ class Machine {
     // (an elevated administrator's objects belong to Administrators).
     std::string userSid = "S-1-5-21-1000-2000-3000-1001";
     std::string ownerSid = kSidAdministrators;
+    // Terminal sessions: the console's (0xFFFFFFFF: none attached) and this
+    // process's, who is logged on at each (domain, user), and the accounts
+    // LookupAccountNameA knows ("DOMAIN\\user" -> SID).  `wtsAvailable`
+    // false: no wtsapi32 and no session calls in kernel32 (NT 4.0).
+    DWORD consoleSession = 1;
+    DWORD processSession = 1;
+    bool wtsAvailable = true;
+    std::map<DWORD, std::pair<std::string, std::string>> sessionUsers;
+    std::map<std::string, std::string> accounts;
     bool md5Available = true;         // advapi32 exports MD5Init/Update/Final
     bool wow64ApiAvailable = true;    // kernel32 exports Wow64Disable/RevertWow64FsRedirection
     bool wow64Process = false;        // a 32-bit process on 64-bit Windows: system32 redirects
@@ -241,6 +250,10 @@ class Machine {
     // preload lists with 00000804, the user's international settings, and
     // the parents of the setup's entries.
     void AddStandardRegistry();
+    // `sid` logs on: his hive under HKEY_USERS (a new one when he has none)
+    // becomes HKEY_CURRENT_USER, the current user's goes back under his own
+    // SID, and the process token is his.
+    void LogOn(const std::string& sid, const std::string& name);
     // Rewrites the current user's preload values as the 9x numbered subkeys.
     void ConvertPreloadTo9x();
     size_t OpenKeyCount() const;  // registry handles not yet closed
@@ -369,6 +382,12 @@ bool ApplyCreationSecurity(FileEntry& e, LPSECURITY_ATTRIBUTES sa);
 
 // input.dll's InstallLayoutOrTip, handed out by GetProcAddress.
 BOOL WINAPI SimInstallLayoutOrTip(LPCWSTR profiles, DWORD flags);
+
+// Session calls of kernel32 and wtsapi32, handed out by GetProcAddress.
+DWORD WINAPI SimConsoleSession(void);
+BOOL WINAPI SimProcessIdToSessionId(DWORD pid, DWORD* session);
+BOOL WINAPI SimWtsQuerySessionInformationA(HANDLE server, DWORD session, int cls, LPSTR* out, DWORD* cbOut);
+void WINAPI SimWtsFreeMemory(PVOID memory);
 
 // The machine the Win32 functions act on.  Tests install one per case.
 Machine& Current();

@@ -296,6 +296,25 @@ RegKey* Machine::Key(HKEY root, const std::string& path, bool create) {
     return key;
 }
 
+void Machine::LogOn(const std::string& sid, const std::string& name) {
+    RegKey* users = hives[3].get();
+    std::unique_ptr<RegKey> current = std::move(hives[1]);
+    auto mine = users->children.find(Fold(sid));
+    if (mine != users->children.end()) {
+        hives[1] = std::move(mine->second);
+        users->children.erase(mine);
+    } else {
+        hives[1].reset(new RegKey());
+    }
+    hives[1]->parent = nullptr;
+    hives[1]->name.clear();
+    current->name = userSid;
+    current->parent = users;
+    users->children[Fold(userSid)] = std::move(current);
+    userSid = sid;
+    userName = name;
+}
+
 void Machine::SetString(HKEY root, const std::string& path, const std::string& name, const std::string& value) {
     // As regedit and Windows' own writers store it: with the terminator.
     Bytes data = ToBytes(value);
@@ -366,6 +385,7 @@ void Machine::AddStandardRegistry() {
     const std::string version = "Software\\Microsoft\\Windows\\CurrentVersion";
     Key(HKEY_LOCAL_MACHINE, version + "\\Uninstall", true);
     Key(HKEY_LOCAL_MACHINE, version + "\\Run", true);
+    Key(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Active Setup\\Installed Components", true);
     SetWide(*this, HKEY_LOCAL_MACHINE, version + "\\Internet Settings\\User Agent\\Post Platform", "SLCC2", u"");
 }
 

@@ -303,6 +303,70 @@ BOOL GetUserNameA(LPSTR buffer, LPDWORD size) {
     return TRUE;
 }
 
+// An account "DOMAIN\\user" (or a bare user name, in any domain) the machine knows.
+BOOL LookupAccountNameA(LPCSTR system, LPCSTR account, PSID sid, LPDWORD cbSid, LPSTR domain, LPDWORD cchDomain,
+                        PSID_NAME_USE use) {
+    Machine& m = Current();
+    if (system || !account || !cbSid || !cchDomain || !use) return Fail(ERROR_INVALID_PARAMETER);
+    if (m.Fault("LookupAccountNameA")) return Fail(ERROR_NONE_MAPPED);
+    std::string wanted = sim::FoldGbk(account, true);
+    for (const auto& kv : m.accounts) {
+        std::string name = sim::FoldGbk(kv.first, true);
+        size_t cut = name.find('\\');
+        if (name != wanted && (wanted.find('\\') != std::string::npos || name.substr(cut + 1) != wanted)) continue;
+        sim::Bytes bytes = SidBytes(kv.second);
+        std::string dom = kv.first.substr(0, kv.first.find('\\'));
+        if (*cbSid < bytes.size() || *cchDomain < dom.size() + 1) {
+            *cbSid = (DWORD)bytes.size();
+            *cchDomain = (DWORD)dom.size() + 1;
+            return Fail(ERROR_INSUFFICIENT_BUFFER);
+        }
+        memcpy(sid, bytes.data(), bytes.size());
+        *cbSid = (DWORD)bytes.size();
+        if (domain) memcpy(domain, dom.c_str(), dom.size() + 1);
+        *cchDomain = (DWORD)dom.size();
+        *use = SidTypeUser;
+        return TRUE;
+    }
+    return Fail(ERROR_NONE_MAPPED);
+}
+
+// ---- terminal sessions (kernel32 and wtsapi32, handed out by GetProcAddress) ----
+
+DWORD WINAPI sim::SimConsoleSession(void) { return Current().consoleSession; }
+
+BOOL WINAPI sim::SimProcessIdToSessionId(DWORD pid, DWORD* session) {
+    Machine& m = Current();
+    if (!session || pid != m.processId) return Fail(ERROR_INVALID_PARAMETER);
+    *session = m.processSession;
+    return TRUE;
+}
+
+// The user or domain name of a session as a string the caller frees with
+// WTSFreeMemory; an empty one for a session nobody is logged on to.
+BOOL WINAPI sim::SimWtsQuerySessionInformationA(HANDLE server, DWORD session, int cls, LPSTR* out, DWORD* cbOut) {
+    Machine& m = Current();
+    if (server || !out || !cbOut || (cls != 5 && cls != 7)) return Fail(ERROR_INVALID_PARAMETER);
+    if (m.Fault("WTSQuerySessionInformationA")) return Fail(ERROR_ACCESS_DENIED);
+    if (session == 0xFFFFFFFFu) session = m.processSession;
+    auto it = m.sessionUsers.find(session);
+    if (it == m.sessionUsers.end() && session != m.processSession && session != m.consoleSession)
+        return Fail(ERROR_FILE_NOT_FOUND);
+    std::string text = it == m.sessionUsers.end() ? std::string() : cls == 5 ? it->second.second : it->second.first;
+    char* copy = (char*)malloc(text.size() + 1);
+    memcpy(copy, text.c_str(), text.size() + 1);
+    m.liveAllocations++;
+    *out = copy;
+    *cbOut = (DWORD)text.size() + 1;
+    return TRUE;
+}
+
+void WINAPI sim::SimWtsFreeMemory(PVOID memory) {
+    if (!memory) return;
+    Current().liveAllocations--;
+    free(memory);
+}
+
 // ---- SIDs -------------------------------------------------------------------
 
 BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD a0, DWORD a1, DWORD a2,

@@ -506,6 +506,9 @@ HANDLE GetCurrentProcess(void);
 BOOL OpenProcessToken(HANDLE process, DWORD access, PHANDLE token);
 BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS cls, LPVOID info, DWORD cbInfo, LPDWORD cbNeeded);
 BOOL GetUserNameA(LPSTR buffer, LPDWORD size);
+typedef enum _SID_NAME_USE { SidTypeUser = 1 } SID_NAME_USE, *PSID_NAME_USE;
+BOOL LookupAccountNameA(LPCSTR system, LPCSTR account, PSID sid, LPDWORD cbSid, LPSTR domain, LPDWORD cchDomain,
+                        PSID_NAME_USE use);
 BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD a0, DWORD a1, DWORD a2,
                               DWORD a3, DWORD a4, DWORD a5, DWORD a6, DWORD a7, PSID* sid);
 PVOID FreeSid(PSID sid);

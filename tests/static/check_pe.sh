@@ -9,7 +9,9 @@
 #   GDI32, ADVAPI32, IMM32, SHELL32, msvcrt (no libgcc_s, libstdc++,
 #   zlib1.dll, libwinpthread...), and none of the functions those DLLs only
 #   have from Vista on (such a function must be looked up at run time);
-# - a manifest resource (type 24, id 1) asking for requireAdministrator and
+# - a manifest resource (type 24, id 1) asking for requireAdministrator
+#   (asInvoker with "nopayload": the 64-bit program is also the per-user
+#   step every user's logon runs, never elevated) and
 #   declaring Windows Vista, 7, 8, 8.1 and 10/11 in its compatibility
 #   section (without 8.1 and 10, Windows 8.1 and later report 6.2);
 # - the skin dialog templates "PYKEY" (language 2052) and "PYKEYB" (1028):
@@ -177,10 +179,11 @@ try:
         out("FAIL", "no manifest resource (type 24, id 1)")
     else:
         text = manifest[1].decode("utf-8", "replace")
-        if 'level="requireAdministrator"' in text.replace("'", '"'):
-            out("ok", "manifest (%d bytes) asks for requireAdministrator" % len(manifest[1]))
+        level = "asInvoker" if payload == "nopayload" else "requireAdministrator"
+        if 'level="%s"' % level in text.replace("'", '"'):
+            out("ok", "manifest (%d bytes) asks for %s" % (len(manifest[1]), level))
         else:
-            out("FAIL", "the manifest does not ask for requireAdministrator")
+            out("FAIL", "the manifest does not ask for %s" % level)
         systems = {"Vista": "e2011457-1546-43c5-a5fe-008deee3d3f0", "7": "35138b9a-5d96-4fbd-8e2d-a2440225f93a",
                    "8": "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38", "8.1": "1f676c76-80e1-4239-95bb-83d0f6d0da78",
                    "10/11": "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"}

@@ -230,7 +230,7 @@ TEST_F(EntryTest, DllsComeFromTheSystemDirectoryOnly) {
     Run("setvosrf32");
     EXPECT_EQ(m.dllSearchFlags, (DWORD)LOAD_LIBRARY_SEARCH_SYSTEM32);
     ASSERT_FALSE(m.libraryNames.empty()) << "the digests loaded no advapi32";
-    for (const std::string& name : m.libraryNames) EXPECT_EQ(name, "C:\\windows\\system32\\advapi32.dll");
+    for (const std::string& name : m.libraryNames) EXPECT_EQ(name.rfind("C:\\windows\\system32\\", 0), 0u) << name;
     EXPECT_EQ(LoadLibraryA("vornfake.dll"), (HMODULE) nullptr);
     EXPECT_TRUE(m.loadedDlls.empty());
 

@@ -48,7 +48,8 @@ REGISTRATION_EXE = re.compile(r"^C:\\windows\\temp\\vornsetup\.\d+\.\d+\.\d+\\se
 # installation directory, the drive-level record, the Windows-directory
 # record, and the program files of the system directories.
 SETUP_PLACES = ("program files/vornhu", "vornhu", "windows/vornpath.voh", "windows/system32/vornhu4.ime",
-                "windows/system32/vorndel.exe", "windows/system32/vorntavk.exe", "windows/syswow64/vornhu4.ime",
+                "windows/system32/vorndel.exe", "windows/system32/vorntavk.exe", "windows/system32/vornuser.exe",
+                "windows/syswow64/vornhu4.ime",
                 "windows/syswow64/vorntavk.exe")
 
 

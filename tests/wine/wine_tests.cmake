@@ -141,6 +141,13 @@ function(vorn_wine_suite family)
     vorn_wine_test(${family} win7-936 gui.second-setup test_deploy.SecondSetup wine-gui 400)
   endif()
 
+  # The per-user step of every user's next logon (Active Setup), run as the
+  # prefix's user twice: the layout once in his preload list; none on the
+  # "32-bit" system, which has no 64-bit step program.
+  foreach(variant win7-936 win7-32 win10)
+    vorn_wine_test(${family} ${variant} peruser test_peruser.PerUserStep wine 300)
+  endforeach()
+
   # On the code-page-950 prefix: the layout entry the next install recognises.
   vorn_wine_test(${family} win7-950 traditional test_harden.TraditionalLayoutText wine 300)
 
