@@ -135,7 +135,8 @@ class Upgrade(Scenario):
     def setUpClass(cls):
         if not cls.is64():
             raise unittest.SkipTest("the walk waits for the registration program of 64-bit Windows")
-        cls.prefix = fresh_clone("upgrade-" + ("yes" if cls.KEEP else "no"))
+        # A clone of each scenario's own: ctest runs them side by side.
+        cls.prefix = fresh_clone(cls.__name__.lower())
         cls.user = user_files()
         seed(cls.prefix, cls.user)
         cls.first_walk()
