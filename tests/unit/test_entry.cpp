@@ -89,6 +89,15 @@ TEST_F(EntryTest, RegistrationProgramRunsFromADirectoryOfItsOwn) {
     m.AddFile(temp + "vornsetup.4242.123456.0\\notes.txt", "a user's");  // made in advance
     std::vector<testvoz::Member> members = testvoz::SampleMembers();
     m.resources.push_back({"VOZ", "TAVKVOZ", 2052, sim::ToBytes(testvoz::Build(members))});
+    // A new run of the install sequence, to its end.
+    auto InstallAgain = [&] {
+        ClosePayload();
+        ResetInstallContext();
+        ASSERT_TRUE(OpenPayload());
+        CopyText(g_ctx.installDir, sizeof(g_ctx.installDir), dir.c_str());
+        RunInstallSequence();
+        FinishRegistration64();
+    };
     ASSERT_TRUE(OpenPayload());
     CopyText(g_ctx.installDir, sizeof(g_ctx.installDir), dir.c_str());
     RunInstallSequence();
@@ -131,23 +140,13 @@ TEST_F(EntryTest, RegistrationProgramRunsFromADirectoryOfItsOwn) {
     EXPECT_FALSE(m.Exists(own));
 
     m.processesHang = true;
-    ClosePayload();
-    ResetInstallContext();
-    ASSERT_TRUE(OpenPayload());
-    CopyText(g_ctx.installDir, sizeof(g_ctx.installDir), dir.c_str());
-    RunInstallSequence();
-    FinishRegistration64();
+    InstallAgain();
     ASSERT_EQ(m.processes.size(), 2u);
     EXPECT_EQ(m.deleteAtRestart.size(), 2u);
     EXPECT_TRUE(m.Exists(m.processes[1].application));
     // A directory left so goes with the next run; the user's stays.
     m.processesHang = false;
-    ClosePayload();
-    ResetInstallContext();
-    ASSERT_TRUE(OpenPayload());
-    CopyText(g_ctx.installDir, sizeof(g_ctx.installDir), dir.c_str());
-    RunInstallSequence();
-    FinishRegistration64();
+    InstallAgain();
     EXPECT_FALSE(m.Exists(m.processes[1].currentDir));
     EXPECT_TRUE(m.Exists(temp + "vornsetup.4242.123456.0\\notes.txt"));
     ClosePayload();

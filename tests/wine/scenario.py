@@ -3,6 +3,7 @@ the setup shows, and the expectations that depend on the variant."""
 
 import os
 import re
+import time
 import unittest
 
 import winelib
@@ -92,6 +93,24 @@ def base_prefix(variant=None):
     if not os.path.exists(os.path.join(path, "vorn-variant.json")):
         raise unittest.SkipTest("no booted prefix at %s (the boot test failed or did not run)" % path)
     return winelib.Prefix(path)
+
+
+def run_beside_holder(prefix, holder_args, setup_args, name, ready=None):
+    """Runs the setup while imeholder64.exe (`holder_args`) runs in the
+    prefix, once its output says `ready` (or after a second); ends the holder
+    afterwards.  The setup's result and the holder's output."""
+    holder = prefix.start(os.path.join(os.path.dirname(CONFIG["setup"]), "imeholder64.exe"), holder_args,
+                          name=name + "-holder", timeout=400)
+    for _ in range(120 if ready else 2):
+        if ready and ready in open(holder.stem + ".out", "rb").read():
+            break
+        time.sleep(0.5)
+    result = prefix.run(CONFIG["setup"], setup_args, name=name, timeout=240, wait=False)
+    os.killpg(holder.proc.pid, 9)
+    holder.proc.wait()
+    prefix.wait_server()
+    with open(holder.stem + ".out", "rb") as f:
+        return result, f.read()
 
 
 def fresh_clone(name):

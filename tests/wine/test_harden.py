@@ -7,11 +7,10 @@ entry carries the text the next install recognises."""
 import os
 import re
 import shutil
-import time
 import unittest
 
 from scenario import (CONFIG, DEFAULT_DIR, HKLM_LAYOUTS, LAYOUT_TEXT_BIG5, MSG_REGISTERED, SYSTEM_DIR, WOW_DIR,
-                      Scenario, fresh_clone, registration_starts)
+                      Scenario, fresh_clone, registration_starts, run_beside_holder)
 from test_full import payload_members
 
 MARKER = "C:\\vorn-planted.txt"
@@ -63,16 +62,9 @@ class WatchedInstall(Scenario):
     @classmethod
     def setUpClass(cls):
         cls.prefix = fresh_clone("watched")
-        watcher = cls.prefix.start(os.path.join(os.path.dirname(CONFIG["setup"]), "imeholder64.exe"),
-                                   ["watch", DEFAULT_DIR.rstrip("\\")], name="watcher", timeout=400)
-        time.sleep(1)
-        cls.result = cls.prefix.run(CONFIG["setup"], ["setvosrf32", "/log=C:\\watched.log"], name="watched",
-                                    timeout=240, wait=False)
-        os.killpg(watcher.proc.pid, 9)
-        watcher.proc.wait()
-        cls.prefix.wait_server()
-        with open(watcher.stem + ".out", "rb") as f:
-            cls.replaced = set(re.findall(r"replaced (\S+)", f.read().decode("ascii", "replace")))
+        cls.result, out = run_beside_holder(cls.prefix, ["watch", DEFAULT_DIR.rstrip("\\")],
+                                            ["setvosrf32", "/log=C:\\watched.log"], "watched")
+        cls.replaced = set(re.findall(r"replaced (\S+)", out.decode("ascii", "replace")))
 
     def test_the_user_did_replace_programs(self):
         self.assertTrue({"setupw64.exe", "vornhu4.ime", "vorndel.exe"} & self.replaced, sorted(self.replaced))

@@ -4,10 +4,10 @@ installed, including the 64-bit registration the setup starts."""
 
 import os
 import re
-import time
 import unittest
 
-from scenario import CONFIG, DEFAULT_DIR, HKLM_POST_PLATFORM, SYSTEM_DIR, Scenario, fresh_clone, run_command, view
+from scenario import (CONFIG, DEFAULT_DIR, HKLM_POST_PLATFORM, SYSTEM_DIR, Scenario, fresh_clone, run_beside_holder,
+                      run_command, view)
 
 LOG = "C:\\vorn logs\\setup log.txt"
 LINE = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[(\d+)\] (.*)$")
@@ -107,17 +107,8 @@ class LoadedInputMethod(Scenario):
     def setUpClass(cls):
         cls.prefix = fresh_clone("loaded")
         cls.first = cls.prefix.run(CONFIG["setup"], ["setvosrf32"], name="first", timeout=240)
-        holder = cls.prefix.start(os.path.join(os.path.dirname(CONFIG["setup"]), "imeholder64.exe"),
-                                  ["load", SYSTEM_DIR + "\\vornhu4.ime"], name="holder", timeout=400)
-        for _ in range(120):
-            if b"loaded" in open(holder.stem + ".out", "rb").read():
-                break
-            time.sleep(0.5)
-        cls.second = cls.prefix.run(CONFIG["setup"], ["setvosrf32", "/log=C:\\second.log"], name="second",
-                                    timeout=240, wait=False)
-        os.killpg(holder.proc.pid, 9)
-        holder.proc.wait()
-        cls.prefix.wait_server()
+        cls.second, _ = run_beside_holder(cls.prefix, ["load", SYSTEM_DIR + "\\vornhu4.ime"],
+                                          ["setvosrf32", "/log=C:\\second.log"], "second", ready=b"loaded")
 
     def test_exit_code_3010_and_the_file_moved_aside(self):
         self.assertCleanRun(self.first, codes=(0,))
